@@ -1,0 +1,40 @@
+// The three file formats: names, labels and content sniffing.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string_view>
+
+#include "tramlix/error.hpp"
+
+namespace tramlix {
+
+class Format {
+ public:
+  enum Value : std::uint8_t { Gpx, Tcx, Fit };
+
+  constexpr Format(Value value) : value_(value) {}
+  constexpr operator Value() const { return value_; }
+
+  // "gpx", "tcx" or "fit" after trimming white space and leading full stops, any ASCII case.
+  static std::expected<Format, Error> from_str(std::string_view text);
+
+  // FIT by its header signature, else GPX or TCX by a marker in the first 4096 bytes.
+  static std::expected<Format, Error> detect(std::span<const std::uint8_t> data);
+
+  // The label readers and writers put into their errors: "GPX", "TCX" or "FIT".
+  constexpr std::string_view label() const {
+    switch (value_) {
+      case Gpx: return "GPX";
+      case Tcx: return "TCX";
+      case Fit: return "FIT";
+    }
+    return "";
+  }
+
+ private:
+  Value value_;
+};
+
+}  // namespace tramlix

@@ -1,0 +1,29 @@
+// The front door: every read and write of a file goes through these four calls.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "tramlix/error.hpp"
+#include "tramlix/format.hpp"
+#include "tramlix/model.hpp"
+
+namespace tramlix {
+
+// Reads a file's bytes; without a format the content is sniffed.
+std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
+                                         std::optional<Format> format = std::nullopt);
+
+// Encodes a file in the given format; the result is the complete file's bytes.
+std::expected<std::string, Error> dumps(const ActivityFile& file, Format format);
+
+// Reads the whole file at `path`; the format always comes from the content.
+std::expected<ActivityFile, Error> load(const std::string& path);
+
+// Encodes in the format named by the extension of `path` and writes the whole file.
+std::expected<void, Error> save(const ActivityFile& file, const std::string& path);
+
+}  // namespace tramlix

@@ -1,0 +1,19 @@
+// GPX 1.1 with the TrackPointExtension v2 sensor values.
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "tramlix/error.hpp"
+#include "tramlix/model.hpp"
+
+namespace tramlix::gpx {
+
+// Reads a GPX document; failures are InvalidData labelled "GPX".
+std::expected<ActivityFile, Error> read(std::string_view document);
+
+// Writes the whole document; every model value has one.
+std::string write(const ActivityFile& file);
+
+}  // namespace tramlix::gpx

@@ -1,0 +1,159 @@
+#include "tramlix/io.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string_view>
+#include <vector>
+
+#include "gpx/gpx.hpp"
+#include "tramlix/text.hpp"
+
+namespace tramlix {
+namespace {
+
+std::string_view as_text(std::span<const std::uint8_t> data) {
+  return {reinterpret_cast<const char*>(data.data()), data.size()};
+}
+
+Error not_yet(Format format) {
+  return Error::unsupported_format(std::string(format.label()) + " is not supported yet");
+}
+
+Error io_error(const std::string& path, int error_number) {
+  return Error::io(utf8_lossy(path), std::error_code(error_number, std::system_category()));
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now, so that a failing close (a full disk on NFS, say) is reported.
+  int close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+std::expected<std::vector<std::uint8_t>, Error> read_file(const std::string& path) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return std::unexpected(io_error(path, errno));
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return std::unexpected(io_error(path, errno));
+  std::vector<std::uint8_t> bytes;
+  // The size is a hint only: the file may grow or shrink, or be a pipe.
+  if (S_ISREG(info.st_mode) && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
+  std::size_t filled = 0;
+  for (;;) {
+    if (bytes.size() - filled < 65536) bytes.resize(std::max(bytes.capacity(), filled + 65536));
+    const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(io_error(path, errno));
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+std::expected<void, Error> write_file(const std::string& path, std::string_view bytes) {
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (fd.get() < 0) return std::unexpected(io_error(path, errno));
+  while (!bytes.empty()) {
+    const ssize_t put = ::write(fd.get(), bytes.data(), bytes.size());
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(io_error(path, errno));
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(put));
+  }
+  if (fd.close() != 0) return std::unexpected(io_error(path, errno));
+  return {};
+}
+
+// The final component of a path the way path libraries see it: repeated and trailing
+// separators and "." components after the first do not count; ".." and "." have no file name.
+std::optional<std::string_view> file_name(std::string_view path) {
+  std::optional<std::string_view> last;
+  bool first = true;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t stop = path.find('/', start);
+    if (stop == std::string_view::npos) stop = path.size();
+    const std::string_view part = path.substr(start, stop - start);
+    if (!part.empty() && (part != "." || first)) last = part;
+    if (!part.empty() || stop == 0) first = false;
+    start = stop + 1;
+  }
+  if (!last || *last == "." || *last == "..") return std::nullopt;
+  return last;
+}
+
+// The part after the last full stop of the file name; none when the name has no full stop
+// or only a leading one (".gpx" is a name, not an extension).
+std::optional<std::string_view> extension(std::string_view path) {
+  const auto name = file_name(path);
+  if (!name) return std::nullopt;
+  const auto dot = name->rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return std::nullopt;
+  return name->substr(dot + 1);
+}
+
+}  // namespace
+
+std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
+                                         std::optional<Format> format) {
+  if (!format) {
+    auto detected = Format::detect(data);
+    if (!detected) return std::unexpected(std::move(detected.error()));
+    format = *detected;
+  }
+  switch (*format) {
+    case Format::Gpx: return gpx::read(as_text(data));
+    case Format::Tcx:
+    case Format::Fit: break;
+  }
+  return std::unexpected(not_yet(*format));
+}
+
+std::expected<std::string, Error> dumps(const ActivityFile& file, Format format) {
+  switch (format) {
+    case Format::Gpx: return gpx::write(file);
+    case Format::Tcx:
+    case Format::Fit: break;
+  }
+  return std::unexpected(not_yet(format));
+}
+
+std::expected<ActivityFile, Error> load(const std::string& path) {
+  auto bytes = read_file(path);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  return loads(*bytes);
+}
+
+std::expected<void, Error> save(const ActivityFile& file, const std::string& path) {
+  const auto ext = extension(path);
+  if (!ext || !is_valid_utf8(*ext)) {
+    return std::unexpected(Error::unsupported_format(utf8_lossy(path) + " has no file extension"));
+  }
+  auto format = Format::from_str(*ext);
+  if (!format) return std::unexpected(std::move(format.error()));
+  auto bytes = dumps(file, *format);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  return write_file(path, *bytes);
+}
+
+}  // namespace tramlix

@@ -1,0 +1,90 @@
+// A streaming XML event reader on expat, shared by the GPX and TCX readers.
+//
+// The whole document is parsed from memory without namespace processing; elements are reported
+// by local name (the part after the first colon). A self-closing element arrives as one
+// `empty_element` event, not as a start and an end. External entities and DTDs are never
+// loaded, and entities a document declares are not expanded in content: such references, like
+// undeclared ones, are reported as references, which are an error only while text is being
+// collected.
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+namespace tramlix::xml {
+
+// The part of a qualified name after its first colon, or the whole name.
+inline std::string_view local_name(std::string_view qualified) {
+  const auto colon = qualified.find(':');
+  return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+}
+
+// The attributes of a start tag, already unescaped: expat's null-terminated name/value array.
+class Attributes {
+ public:
+  struct Attribute {
+    std::string_view name;  // as written, with any prefix
+    std::string_view value;
+  };
+
+  class iterator {
+   public:
+    explicit iterator(const char* const* at) : at_(at) {}
+    Attribute operator*() const { return {at_[0], at_[1]}; }
+    iterator& operator++() {
+      at_ += 2;
+      return *this;
+    }
+    bool operator==(const iterator& other) const {
+      return (at_ == nullptr || *at_ == nullptr) == (other.at_ == nullptr || *other.at_ == nullptr);
+    }
+
+   private:
+    const char* const* at_;
+  };
+
+  explicit Attributes(const char* const* pairs) : pairs_(pairs) {}
+  iterator begin() const { return iterator(pairs_); }
+  iterator end() const { return iterator(nullptr); }
+
+ private:
+  const char* const* pairs_;
+};
+
+// Character data gathered for the element a reader is interested in. While collecting,
+// character data, CDATA content and resolved character and predefined-entity references are
+// appended; any other entity reference stops the parse with "unknown XML entity &name;".
+class TextBuffer {
+ public:
+  void begin() {
+    text_.clear();
+    collecting_ = true;
+  }
+  void stop() { collecting_ = false; }
+  bool collecting() const { return collecting_; }
+  std::string_view view() const { return text_; }
+  void append(std::string_view text) { text_.append(text); }
+
+ private:
+  std::string text_;
+  bool collecting_ = false;
+};
+
+class Handler {
+ public:
+  virtual void start_element(std::string_view local_name, Attributes attributes) = 0;
+  virtual void empty_element(std::string_view local_name, Attributes attributes) = 0;
+  virtual void end_element(std::string_view local_name) = 0;
+
+ protected:
+  ~Handler() = default;
+};
+
+// Parses `document`, reporting elements to `handler` and collecting text into `text`. On
+// failure the error is the message to carry: expat's own text with the line and column of a
+// syntax error ("mismatched tag at line 3, column 5"), or the unknown-entity message.
+std::expected<void, std::string> parse(std::string_view document, Handler& handler,
+                                       TextBuffer& text);
+
+}  // namespace tramlix::xml
