@@ -6,7 +6,9 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <new>
 
 namespace tramlix::xml {
 namespace {
@@ -21,10 +23,20 @@ struct State {
   std::size_t size;
   Handler* handler;
   TextBuffer* text;
-  std::string error;  // set when the reader itself stopped the parse
+  std::string error = {};  // set when the reader itself stopped the parse
+  // An exception from a handler (bad_alloc, say) must not unwind through expat's C frames; it
+  // stops the parse and is rethrown once XML_Parse has returned.
+  std::exception_ptr exception = {};
 };
 
-State& state(void* user_data) { return *static_cast<State*>(user_data); }
+State& state(void* user_data) {
+  return *static_cast<State*>(user_data);
+}
+
+void fail_with_exception(State& s) {
+  if (!s.exception) s.exception = std::current_exception();
+  XML_StopParser(s.parser, XML_FALSE);
+}
 
 // Whether the start tag expat is reporting ends in "/>". The tag's raw bytes are in our own
 // buffer; in UTF-16 every code unit is two bytes, which the position of the zero byte around
@@ -41,19 +53,29 @@ bool start_tag_is_empty(const State& s) {
 }
 
 void reference(State& s, std::string_view name) {
-  if (!s.text->collecting() || !s.error.empty()) return;
-  s.error.reserve(name.size() + 22);
-  s.error.append("unknown XML entity &").append(name).append(";");
+  if (!s.text->collecting() || !s.error.empty() || s.exception) return;
+  try {
+    s.error.reserve(name.size() + 22);
+    s.error.append("unknown XML entity &").append(name).append(";");
+  } catch (...) {
+    fail_with_exception(s);
+    return;
+  }
   XML_StopParser(s.parser, XML_FALSE);
 }
 
 void XMLCALL on_start(void* user_data, const XML_Char* name, const XML_Char** attributes) {
   State& s = state(user_data);
+  if (s.exception) return;
   const std::string_view local = local_name(name);
-  if (start_tag_is_empty(s)) {
-    s.handler->empty_element(local, Attributes(attributes));
-  } else {
-    s.handler->start_element(local, Attributes(attributes));
+  try {
+    if (start_tag_is_empty(s)) {
+      s.handler->empty_element(local, Attributes(attributes));
+    } else {
+      s.handler->start_element(local, Attributes(attributes));
+    }
+  } catch (...) {
+    fail_with_exception(s);
   }
 }
 
@@ -61,13 +83,22 @@ void XMLCALL on_end(void* user_data, const XML_Char* name) {
   State& s = state(user_data);
   // The end event of a self-closing tag carries no bytes of its own; its element was already
   // reported as empty.
-  if (XML_GetCurrentByteCount(s.parser) == 0) return;
-  s.handler->end_element(local_name(name));
+  if (s.exception || XML_GetCurrentByteCount(s.parser) == 0) return;
+  try {
+    s.handler->end_element(local_name(name));
+  } catch (...) {
+    fail_with_exception(s);
+  }
 }
 
 void XMLCALL on_characters(void* user_data, const XML_Char* chars, int length) {
   State& s = state(user_data);
-  if (s.text->collecting()) s.text->append(std::string_view(chars, static_cast<std::size_t>(length)));
+  if (!s.text->collecting() || s.exception) return;
+  try {
+    s.text->append(std::string_view(chars, static_cast<std::size_t>(length)));
+  } catch (...) {
+    fail_with_exception(s);
+  }
 }
 
 // Entities a document declares, and undeclared ones (allowed by the foreign DTD), arrive here
@@ -101,8 +132,11 @@ std::expected<void, std::string> parse(std::string_view document, Handler& handl
   std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate(nullptr));
   if (!parser) throw std::bad_alloc();
 
-  State s{parser.get(), reinterpret_cast<const unsigned char*>(document.data()), document.size(),
-          &handler, &text, {}};
+  State s{.parser = parser.get(),
+          .data = reinterpret_cast<const unsigned char*>(document.data()),
+          .size = document.size(),
+          .handler = &handler,
+          .text = &text};
   XML_SetUserData(parser.get(), &s);
   XML_SetElementHandler(parser.get(), on_start, on_end);
   XML_SetCharacterDataHandler(parser.get(), on_characters);
@@ -120,6 +154,7 @@ std::expected<void, std::string> parse(std::string_view document, Handler& handl
     const bool last = offset + length == document.size();
     if (XML_Parse(parser.get(), document.data() + offset, static_cast<int>(length),
                   last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
+      if (s.exception) std::rethrow_exception(s.exception);
       if (!s.error.empty()) return std::unexpected(std::move(s.error));
       return std::unexpected(syntax_error(parser.get()));
     }

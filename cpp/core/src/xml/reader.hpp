@@ -83,7 +83,8 @@ class Handler {
 
 // Parses `document`, reporting elements to `handler` and collecting text into `text`. On
 // failure the error is the message to carry: expat's own text with the line and column of a
-// syntax error ("mismatched tag at line 3, column 5"), or the unknown-entity message.
+// syntax error ("mismatched tag at line 3, column 5"), or the unknown-entity message. An
+// exception thrown by a handler stops the parse and is rethrown from here.
 std::expected<void, std::string> parse(std::string_view document, Handler& handler,
                                        TextBuffer& text);
 
