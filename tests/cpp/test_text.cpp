@@ -229,7 +229,7 @@ TEST(ParseInteger, Int16) {
   }
 }
 
-TEST(XmlEscape, ReplacesExactlyTheFiveMarkupCharacters) {
+TEST(XmlEscape, ReplacesTheFiveMarkupCharactersAndWhatXmlCannotCarry) {
   const struct {
     std::string_view text;
     std::string_view expected;
@@ -241,6 +241,10 @@ TEST(XmlEscape, ReplacesExactlyTheFiveMarkupCharacters) {
       {"Tom & Jerry", "Tom &amp; Jerry"},
       {"\t\r\n\u00e9 ;#", "\t\r\n\u00e9 ;#"},
       {"&amp;", "&amp;amp;"},
+      // XML cannot carry these at all: they would make the document unreadable.
+      {std::string_view("a\0b\x01\x1f\x0b", 6), "a\uFFFDb\uFFFD\uFFFD\uFFFD"},
+      {"\uFFFE\uFFFF\uFFFD\uFFEE", "\uFFFD\uFFFD\uFFFD\uFFEE"},
+      {"\xEF\xBF", "\xEF\xBF"},  // a truncated sequence is not ours to judge
   };
   for (const auto& c : cases) {
     std::string out = "<";

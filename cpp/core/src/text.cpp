@@ -151,11 +151,17 @@ void append_debug_float(std::string& out, double value) {
   append_float(out, value, Layout::kDebug);
 }
 
+// Besides the five markup characters, characters that XML 1.0 cannot carry at all (C0 controls
+// other than tab, line feed and carriage return; U+FFFE and U+FFFF) become U+FFFD, so that what
+// the writers produce always parses.
 void append_xml_escaped(std::string& out, std::string_view text) {
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
   std::size_t run = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     std::string_view entity;
-    switch (text[i]) {
+    std::size_t width = 1;
+    const auto byte = static_cast<unsigned char>(text[i]);
+    switch (byte) {
       case '<':
         entity = "&lt;";
         break;
@@ -171,11 +177,26 @@ void append_xml_escaped(std::string& out, std::string_view text) {
       case '"':
         entity = "&quot;";
         break;
-      default:
+      case '\t':
+      case '\n':
+      case '\r':
         continue;
+      case 0xEF:  // U+FFFE and U+FFFF are EF BF BE and EF BF BF
+        if (i + 2 >= text.size() || text[i + 1] != '\xBF' ||
+            (text[i + 2] != '\xBE' && text[i + 2] != '\xBF')) {
+          continue;
+        }
+        entity = kReplacement;
+        width = 3;
+        break;
+      default:
+        if (byte >= 0x20) continue;
+        entity = kReplacement;
+        break;
     }
     out.append(text.substr(run, i - run));
     out.append(entity);
+    i += width - 1;
     run = i + 1;
   }
   out.append(text.substr(run));
