@@ -1,5 +1,169 @@
-#include <nanobind/nanobind.h>
+// The _tramlix module: its three functions and its one-time initialisation.
+#include <cstdint>
+#include <optional>
+#include <string>
 
-namespace nb = nanobind;
+#include "classes.hpp"
+#include "tramlix/io.hpp"
 
-NB_MODULE(_tramlix, m) { m.attr("__version__") = "0.1.0"; }
+namespace tramlix::python {
+namespace {
+
+PyObject* load_function(PyObject*, PyObject* args, PyObject* kwargs) {
+  return boundary([&] {
+    static const char* names[] = {"path", nullptr};
+    Arg path_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:load", keywords(names), &path_arg)) {
+      throw_error_already_set();
+    }
+    const std::string path = to_path(path_arg, "path");
+    return box(value_or_raise(without_gil([&] { return load(path); })));
+  });
+}
+
+PyObject* loads_function(PyObject*, PyObject* args, PyObject* kwargs) {
+  return boundary([&] {
+    static const char* names[] = {"data", "format", nullptr};
+    Arg data_arg = nullptr, format_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:loads", keywords(names), &data_arg,
+                                     &format_arg)) {
+      throw_error_already_set();
+    }
+    // bytes are immutable and the argument holds a reference for the whole call, so the core
+    // may read them without the interpreter lock.
+    const std::span<const std::uint8_t> data = to_bytes_view(data_arg, "data");
+    std::optional<Format> format;
+    if (!is_absent(format_arg)) format = to_format(format_arg, "format");
+    return box(value_or_raise(without_gil([&] { return loads(data, format); })));
+  });
+}
+
+PyObject* convert_function(PyObject*, PyObject* args, PyObject* kwargs) {
+  return boundary([&] {
+    static const char* names[] = {"input", "output", nullptr};
+    Arg input_arg = nullptr, output_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:convert", keywords(names), &input_arg,
+                                     &output_arg)) {
+      throw_error_already_set();
+    }
+    const std::string input = to_path(input_arg, "input");
+    const std::string output = to_path(output_arg, "output");
+    auto converted = without_gil([&]() -> std::expected<void, Error> {
+      auto file = load(input);
+      if (!file) return std::unexpected(std::move(file.error()));
+      return save(*file, output);
+    });
+    if (!converted) raise_error(converted.error());
+    return nb::none();
+  });
+}
+
+PyMethodDef module_functions[] = {
+    {"load", method(load_function), METH_VARARGS | METH_KEYWORDS, "load(path)\n--\n\n"},
+    {"loads", method(loads_function), METH_VARARGS | METH_KEYWORDS,
+     "loads(data, format=None)\n--\n\n"},
+    {"convert", method(convert_function), METH_VARARGS | METH_KEYWORDS,
+     "convert(input, output)\n--\n\n"},
+};
+
+// Each attribute's name goes into __all__ first, so __all__ lists them in the order added.
+void add_attribute(PyObject* module, const char* name, PyObject* value) {
+  if (value == nullptr) throw_error_already_set();
+  PyObject* dict = PyModule_GetDict(module);
+  PyObject* all = PyDict_GetItemString(dict, "__all__");
+  if (all == nullptr) {
+    nb::object created = checked(PyList_New(0));
+    if (PyDict_SetItemString(dict, "__all__", created.ptr()) != 0) throw_error_already_set();
+    all = created.ptr();
+  }
+  nb::object key = checked(PyUnicode_FromString(name));
+  if (PyList_Append(all, key.ptr()) != 0) throw_error_already_set();
+  if (PyModule_AddObjectRef(module, name, value) != 0) throw_error_already_set();
+}
+
+void add_function(PyObject* module, PyMethodDef& def) {
+  nb::object module_name = checked(PyModule_GetNameObject(module));
+  nb::object function = checked(PyCFunction_NewEx(&def, module, module_name.ptr()));
+  add_attribute(module, def.ml_name, function.ptr());
+}
+
+void register_attributes(PyObject* module) {
+  nb::object version = checked(PyUnicode_FromString("0.1.0"));
+  add_attribute(module, "__version__", version.ptr());
+  add_attribute(module, "TramlixError", tramlix_error());
+  auto add_class = [&](const char* name, PyTypeObject* type) {
+    add_attribute(module, name, reinterpret_cast<PyObject*>(type));
+  };
+  add_class("TrackPoint", track_point_type());
+  add_class("Segment", segment_type());
+  add_class("ActivitySummary", activity_summary_type());
+  add_class("DeviceInfo", device_info_type());
+  add_class("ElevationGain", elevation_gain_type());
+  add_class("MovingData", moving_data_type());
+  add_class("Bounds", bounds_type());
+  add_class("Activity", activity_type());
+  add_class("ActivityFile", activity_file_type());
+  for (PyMethodDef& def : module_functions) add_function(module, def);
+}
+
+// The module is built once per process. The classes are process-wide, so only the interpreter
+// that built them may use them; a re-import there gets the same module object back.
+PyObject* the_module = nullptr;
+std::int64_t owner_interpreter = -1;
+
+std::int64_t current_interpreter() {
+  return PyInterpreterState_GetID(PyInterpreterState_Get());
+}
+
+PyObject* create_module(PyObject* spec, PyModuleDef*) {
+  if (owner_interpreter != -1 && current_interpreter() != owner_interpreter) {
+    PyErr_SetString(PyExc_ImportError,
+                    "tramlix._tramlix does not support sub-interpreters: it can be imported "
+                    "only by the interpreter that first loaded it");
+    return nullptr;
+  }
+  if (the_module != nullptr) return Py_NewRef(the_module);
+  PyObject* name = PyObject_GetAttrString(spec, "name");
+  if (name == nullptr) return nullptr;
+  PyObject* module = PyModule_NewObject(name);
+  Py_DECREF(name);
+  return module;
+}
+
+int exec_module(PyObject* module) {
+  if (module == the_module) return 0;
+  const bool ok = boundary<bool>(false, [&] {
+    register_attributes(module);
+    return true;
+  });
+  if (!ok) return -1;
+  owner_interpreter = current_interpreter();
+  the_module = Py_NewRef(module);
+  return 0;
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_create, slot(create_module)},
+    {Py_mod_exec, slot(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_tramlix",
+    nullptr,  // no docstring
+    0,        // no per-module state: everything lives for the process
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace tramlix::python
+
+PyMODINIT_FUNC PyInit__tramlix() {
+  return PyModuleDef_Init(&tramlix::python::module_def);
+}

@@ -1,7 +1,35 @@
 """Fast FIT, GPX and TCX activity files: read, analyse, convert."""
 
-from . import _tramlix
-from ._tramlix import *  # noqa: F401,F403
+from ._tramlix import (
+    Activity,
+    ActivityFile,
+    ActivitySummary,
+    Bounds,
+    DeviceInfo,
+    ElevationGain,
+    MovingData,
+    Segment,
+    TrackPoint,
+    TramlixError,
+    __version__,
+    convert,
+    load,
+    loads,
+)
 
-__version__ = _tramlix.__version__
-__all__ = list(_tramlix.__all__)
+__all__ = [
+    "__version__",
+    "TramlixError",
+    "TrackPoint",
+    "Segment",
+    "ActivitySummary",
+    "DeviceInfo",
+    "ElevationGain",
+    "MovingData",
+    "Bounds",
+    "Activity",
+    "ActivityFile",
+    "load",
+    "loads",
+    "convert",
+]

@@ -46,7 +46,11 @@ class FileDescriptor {
   int fd_;
 };
 
+// A path with a NUL byte would silently name a different file (the part before the NUL).
+bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
 std::expected<std::vector<std::uint8_t>, Error> read_file(const std::string& path) {
+  if (has_nul(path)) return std::unexpected(io_error(path, EINVAL));
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return std::unexpected(io_error(path, errno));
   struct stat info {};
@@ -70,6 +74,7 @@ std::expected<std::vector<std::uint8_t>, Error> read_file(const std::string& pat
 }
 
 std::expected<void, Error> write_file(const std::string& path, std::string_view bytes) {
+  if (has_nul(path)) return std::unexpected(io_error(path, EINVAL));
   FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (fd.get() < 0) return std::unexpected(io_error(path, errno));
   while (!bytes.empty()) {

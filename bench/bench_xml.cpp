@@ -1,0 +1,88 @@
+// Throughput of the XML readers against the floor under them: expat parsing the same bytes
+// with empty handlers. Prints one JSON object per measurement on standard output.
+//
+//   tramlix-bench FILE...
+#include <expat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "gpx/gpx.hpp"
+#include "tramlix/io.hpp"
+#include "tramlix/model.hpp"
+
+namespace {
+
+std::string read_file(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Median wall time of `work`, repeated for at least half a second and at least 7 times.
+double median_seconds(const std::function<void()>& work) {
+  std::vector<double> times;
+  const auto begin = std::chrono::steady_clock::now();
+  while (times.size() < 7 || (std::chrono::steady_clock::now() - begin < std::chrono::milliseconds(500) &&
+                              times.size() < 1000)) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+void XMLCALL empty_start(void*, const XML_Char*, const XML_Char**) {}
+void XMLCALL empty_end(void*, const XML_Char*) {}
+void XMLCALL empty_text(void*, const XML_Char*, int) {}
+
+// The floor: expat with handlers that do nothing.
+void bare_expat(const std::string& bytes) {
+  XML_Parser parser = XML_ParserCreate(nullptr);
+  XML_SetElementHandler(parser, empty_start, empty_end);
+  XML_SetCharacterDataHandler(parser, empty_text);
+  if (XML_Parse(parser, bytes.data(), static_cast<int>(bytes.size()), XML_TRUE) != XML_STATUS_OK) {
+    std::fprintf(stderr, "expat: %s\n", XML_ErrorString(XML_GetErrorCode(parser)));
+  }
+  XML_ParserFree(parser);
+}
+
+void report(const char* file, const char* what, double seconds, std::size_t bytes) {
+  std::printf("{\"file\": \"%s\", \"what\": \"%s\", \"median_s\": %.9f, \"mb_per_s\": %.3f}\n", file,
+              what, seconds, bytes / seconds / 1e6);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string bytes = read_file(argv[i]);
+    const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                             bytes.size());
+    auto file = tramlix::loads(data);
+    if (!file) {
+      std::fprintf(stderr, "%s: %s\n", argv[i], file.error().display().c_str());
+      return 1;
+    }
+    report(argv[i], "expat_bare", median_seconds([&] { bare_expat(bytes); }), bytes.size());
+    report(argv[i], "read", median_seconds([&] { (void)tramlix::loads(data); }), bytes.size());
+    std::string written;
+    report(argv[i], "write_gpx",
+           median_seconds([&] { written = *tramlix::dumps(*file, tramlix::Format::Gpx); }),
+           bytes.size());
+    double sink = 0;
+    report(argv[i], "moving_data",
+           median_seconds([&] {
+             for (const auto& activity : file->activities) sink += activity.moving_data(1.0).max_speed_mps;
+           }),
+           bytes.size());
+    if (sink < 0) std::puts("");
+  }
+  return 0;
+}

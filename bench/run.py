@@ -1,0 +1,150 @@
+"""Side-by-side benchmarks: tramlix against the peers people use today, in one run.
+
+    make bench            # builds everything, installs the peers, prints the table
+
+Every figure is a median over repeated runs on this machine; ratios compare the two
+columns of the same row, measured in the same process one after the other.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import statistics
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+import gpxpy
+
+import tramlix
+
+ROOT = Path(__file__).resolve().parent.parent
+CORPUS = ROOT.parent / "shared" / "corpus"
+WORK = ROOT / "build" / "bench"
+
+
+def median_time(work, min_runs: int = 5, min_seconds: float = 0.5, max_runs: int = 200) -> float:
+    times: list[float] = []
+    started = time.perf_counter()
+    while len(times) < min_runs or (time.perf_counter() - started < min_seconds and len(times) < max_runs):
+        begin = time.perf_counter()
+        work()
+        times.append(time.perf_counter() - begin)
+    return statistics.median(times)
+
+
+def large_gpx() -> Path:
+    """The large example activity: 25,000 points made by the example script."""
+    path = WORK / "large.gpx"
+    if not path.exists():
+        subprocess.run(
+            [sys.executable, str(ROOT / "examples" / "make_example.py"), "--points", "25000", "--out", str(path)],
+            check=True,
+        )
+    return path
+
+
+def threads_ratio(data: bytes, loads_per_thread: int = 40) -> float:
+    """Throughput of two threads loading at once against one thread doing the same work."""
+
+    def worker(count: int) -> None:
+        for _ in range(count):
+            tramlix.loads(data)
+
+    def one_thread() -> None:
+        worker(2 * loads_per_thread)
+
+    def two_threads() -> None:
+        threads = [threading.Thread(target=worker, args=(loads_per_thread,)) for _ in range(2)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+
+    return median_time(one_thread, min_runs=5) / median_time(two_threads, min_runs=5)
+
+
+class Table:
+    def __init__(self) -> None:
+        self.rows: list[tuple[str, str, str, str, str, str]] = []
+
+    def add(self, task: str, file: str, ours: float, peer: float | None, peer_name: str, target: str) -> None:
+        ratio = f"{peer / ours:,.1f}x" if peer else ""
+        self.rows.append(
+            (task, file, f"{ours * 1e3:,.2f} ms", f"{peer * 1e3:,.1f} ms" if peer else "", ratio, target)
+        )
+        print(f"  {task:<28} {file:<36} tramlix {ours * 1e3:10.2f} ms   {peer_name} "
+              f"{(peer or 0) * 1e3:10.1f} ms   {ratio:>8}   target {target}", flush=True)
+
+    def markdown(self) -> str:
+        lines = ["| task | file | tramlix | peer | ratio | target |", "|---|---|---|---|---|---|"]
+        lines += ["| " + " | ".join(row) + " |" for row in self.rows]
+        return "\n".join(lines)
+
+
+def gpx_rows(table: Table, path: Path) -> None:
+    data = path.read_bytes()
+    text = data.decode("utf-8")
+    name = path.name
+    ours = tramlix.loads(data)
+    theirs = gpxpy.parse(text)
+    table.add("read GPX", name, median_time(lambda: tramlix.loads(data)),
+              median_time(lambda: gpxpy.parse(text), min_runs=3), "gpxpy.parse", ">= 30x")
+    table.add("write GPX", name, median_time(ours.to_gpx),
+              median_time(theirs.to_xml, min_runs=3), "gpxpy.to_xml", ">= 20x")
+    activity = ours.activities[0]
+    table.add("moving_data()", name, median_time(activity.moving_data),
+              median_time(theirs.get_moving_data, min_runs=3), "gpxpy.get_moving_data", ">= 50x")
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--cxx-bench", type=Path, help="the C++ benchmark executable (tramlix-bench)")
+    parser.add_argument("--out", type=Path, default=WORK / "results.md", help="where to write the table")
+    args = parser.parse_args()
+
+    WORK.mkdir(parents=True, exist_ok=True)
+    large = large_gpx()
+    files = [large]
+    if CORPUS.is_dir():
+        files += [p for p in sorted((CORPUS / "gpx").glob("*.gpx")) if p.stat().st_size > 20_000]
+
+    print(f"tramlix {tramlix.__version__}, gpxpy {gpxpy.__version__}, Python {sys.version.split()[0]}")
+    print(f"large example: {large} ({large.stat().st_size / 1e6:.1f} MB, "
+          f"{tramlix.load(large).point_count:,} points)")
+    table = Table()
+    for path in files:
+        gpx_rows(table, path)
+
+    ratio = threads_ratio(large.read_bytes())
+    print(f"  two threads loading at once: {ratio:.2f}x the throughput of one (target >= 1.7x)")
+    extra = [f"Two threads loading {large.name} at once: {ratio:.2f}x the throughput of one (target >= 1.7x)."]
+
+    if args.cxx_bench:
+        out = subprocess.run([str(args.cxx_bench), str(large)] + [str(p) for p in files[1:]],
+                             check=True, capture_output=True, text=True).stdout
+        results: dict[tuple[str, str], dict] = {}
+        for line in out.splitlines():
+            row = json.loads(line)
+            results[(Path(row["file"]).name, row["what"])] = row
+        extra.append("")
+        extra.append("| file | expat, empty handlers | GPX reader | reader / expat (target >= 60%) |")
+        extra.append("|---|---|---|---|")
+        for path in files:
+            bare = results[(path.name, "expat_bare")]["mb_per_s"]
+            read = results[(path.name, "read")]["mb_per_s"]
+            line = f"| {path.name} | {bare:,.0f} MB/s | {read:,.0f} MB/s | {100 * read / bare:.0f}% |"
+            extra.append(line)
+            print(f"  {line}")
+
+    report = table.markdown() + "\n\n" + "\n".join(extra) + "\n"
+    args.out.write_text(report)
+    print()
+    print(report)
+
+
+if __name__ == "__main__":
+    main()

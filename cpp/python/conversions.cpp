@@ -1,0 +1,187 @@
+#include "conversions.hpp"
+
+#include <limits>
+
+#include "tramlix/time.hpp"
+
+namespace tramlix::python {
+namespace {
+
+nb::object type_name(PyObject* object) {
+  return checked(PyType_GetName(Py_TYPE(object)));
+}
+
+template <class Int>
+std::optional<Int> to_integer(PyObject* object, const char* name) {
+  if (is_absent(object)) return std::nullopt;
+  // PyLong_AsLong takes int and __index__ objects only, so 70.5 is a TypeError.
+  const long value = PyLong_AsLong(object);
+  if (value == -1 && PyErr_Occurred()) raise_argument_error(name);
+  if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max()) {
+    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    throw_error_already_set();
+  }
+  return static_cast<Int>(value);
+}
+
+nb::object decode(std::string_view text) {
+  return checked(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
+}  // namespace
+
+void raise_argument_error(const char* name) {
+  PyObject* raised = PyErr_GetRaisedException();
+  if (raised == nullptr || !PyErr_GivenExceptionMatches(raised, PyExc_TypeError)) {
+    PyErr_SetRaisedException(raised);
+    throw_error_already_set();
+  }
+  nb::object original = nb::steal(raised);
+  nb::object message = checked(PyObject_Str(original.ptr()));
+  PyErr_Format(PyExc_TypeError, "argument '%s': %U", name, message.ptr());
+  throw_error_already_set();
+}
+
+void raise_type_error(const char* name, std::string_view expected, PyObject* got) {
+  nb::object got_name = checked(got ? PyType_GetName(Py_TYPE(got)) : PyUnicode_FromString("?"));
+  const std::string wanted(expected);
+  PyErr_Format(PyExc_TypeError, "argument '%s': '%U' object cannot be converted to '%s'", name,
+               got_name.ptr(), wanted.c_str());
+  throw_error_already_set();
+}
+
+std::optional<double> to_float(PyObject* object, const char* name) {
+  if (is_absent(object)) return std::nullopt;
+  return to_float_or(object, name, 0.0);
+}
+
+double to_float_or(PyObject* object, const char* name, double fallback) {
+  if (object == nullptr) return fallback;
+  const double value = PyFloat_AsDouble(object);
+  if (value == -1.0 && PyErr_Occurred()) raise_argument_error(name);
+  return value;
+}
+
+std::optional<std::uint8_t> to_u8(PyObject* object, const char* name) {
+  return to_integer<std::uint8_t>(object, name);
+}
+std::optional<std::uint16_t> to_u16(PyObject* object, const char* name) {
+  return to_integer<std::uint16_t>(object, name);
+}
+std::optional<std::uint32_t> to_u32(PyObject* object, const char* name) {
+  return to_integer<std::uint32_t>(object, name);
+}
+std::optional<std::int16_t> to_i16(PyObject* object, const char* name) {
+  return to_integer<std::int16_t>(object, name);
+}
+
+std::string_view to_required_text(PyObject* object, const char* name) {
+  if (object == nullptr || !PyUnicode_Check(object)) raise_type_error(name, "str", object);
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(object, &size);
+  if (data == nullptr) throw_error_already_set();
+  return {data, static_cast<std::size_t>(size)};
+}
+
+std::optional<std::string> to_text(PyObject* object, const char* name) {
+  if (is_absent(object)) return std::nullopt;
+  return std::string(to_required_text(object, name));
+}
+
+std::string to_path(PyObject* object, const char* name) {
+  PyObject* fspath = PyOS_FSPath(object);
+  if (fspath == nullptr) raise_argument_error(name);
+  nb::object text = nb::steal(fspath);
+  if (!PyUnicode_Check(fspath)) {
+    nb::object got = type_name(fspath);
+    PyErr_Format(PyExc_TypeError,
+                 "argument '%s': expected str or os.PathLike returning str, not %U", name,
+                 got.ptr());
+    throw_error_already_set();
+  }
+  nb::object encoded = checked(PyUnicode_EncodeFSDefault(fspath));
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(encoded.ptr(), &data, &size) != 0) throw_error_already_set();
+  std::string path(data, static_cast<std::size_t>(size));
+  // The operating system would see the path cut short at the first NUL.
+  if (path.find('\0') != std::string::npos) {
+    PyErr_Format(PyExc_ValueError, "argument '%s': embedded null byte", name);
+    throw_error_already_set();
+  }
+  return path;
+}
+
+std::span<const std::uint8_t> to_bytes_view(PyObject* object, const char* name) {
+  if (object == nullptr || !PyBytes_Check(object)) raise_type_error(name, "bytes", object);
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(object, &data, &size) != 0) throw_error_already_set();
+  return {reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)};
+}
+
+Format to_format(PyObject* object, const char* name) {
+  return value_or_raise(Format::from_str(to_required_text(object, name)));
+}
+
+nb::object to_python(double value) {
+  return checked(PyFloat_FromDouble(value));
+}
+nb::object to_python(std::size_t value) {
+  return checked(PyLong_FromSize_t(value));
+}
+nb::object to_python(std::uint8_t value) {
+  return checked(PyLong_FromUnsignedLong(value));
+}
+nb::object to_python(std::uint16_t value) {
+  return checked(PyLong_FromUnsignedLong(value));
+}
+nb::object to_python(std::uint32_t value) {
+  return checked(PyLong_FromUnsignedLong(value));
+}
+nb::object to_python(std::int16_t value) {
+  return checked(PyLong_FromLong(value));
+}
+nb::object to_python(std::string_view text) {
+  return decode(text);
+}
+nb::object to_python(const std::string& text) {
+  return decode(text);
+}
+nb::object to_python(UtcInstant instant) {
+  return decode(time_text(instant));
+}
+nb::object to_python(const ActivitySummary& value) {
+  return box(value);
+}
+nb::object to_python(const DeviceInfo& value) {
+  return box(value);
+}
+nb::object to_python(const ElevationGain& value) {
+  return box(value);
+}
+nb::object to_python(const Bounds& value) {
+  return box(value);
+}
+nb::object to_python(const MovingData& value) {
+  return box(value);
+}
+
+PyObject* tramlix_error() {
+  // Created by the module's initialisation, which runs once and under the import lock.
+  static PyObject* type = nullptr;
+  if (type == nullptr) {
+    type = PyErr_NewException("_tramlix.TramlixError", PyExc_ValueError, nullptr);
+  }
+  return type;
+}
+
+void raise_error(const Error& error) {
+  nb::object message = decode(error.display());
+  PyObject* type = error.kind() == Error::Kind::Io ? PyExc_OSError : tramlix_error();
+  PyErr_SetObject(type, message.ptr());
+  throw_error_already_set();
+}
+
+}  // namespace tramlix::python

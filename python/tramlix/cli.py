@@ -1,0 +1,304 @@
+"""The tramlix command: convert activity files, summarise them, export them as JSON."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import math
+import os
+import sys
+from collections.abc import Sequence
+from typing import Any, TextIO
+
+from . import Activity, __version__, load
+
+PROG = "tramlix"
+
+_DESCRIPTION = """\
+Read, summarise and convert sport-activity files.
+
+Reads FIT, GPX and TCX files (the format is recognised from the content, not
+the file name) and writes any of the three (chosen by the output file's
+extension)."""
+
+_EPILOG = """\
+examples:
+  tramlix convert ride.fit ride.gpx
+  tramlix info ride.fit run.gpx
+  tramlix info --json ride.fit > summary.json
+  tramlix json run.tcx > run.json"""
+
+_CONVERT_DESCRIPTION = """\
+Convert an activity file to another format.
+
+INPUT may be FIT, GPX or TCX: its format is recognised from the content.
+The format written is chosen by OUTPUT's extension: .fit, .gpx or .tcx (any
+letter case). OUTPUT is created or overwritten; nothing is printed on success."""
+
+_CONVERT_EPILOG = """\
+examples:
+  tramlix convert ride.fit ride.gpx
+  tramlix convert track.gpx track.TCX"""
+
+_INFO_DESCRIPTION = """\
+Summarise each activity in one or more FIT, GPX or TCX files: sport, name,
+start and end time, duration, distance, moving and stopped time (at most
+1 km/h counts as stopped), elevation gain and loss, average heart rate, maximum speed,
+number of points and the bounding box.
+
+Figures recorded in the file's own summary win over those computed from the
+track points. Values the file does not provide are shown as "-"."""
+
+_INFO_EPILOG = """\
+With --json the output is a JSON list with one object per file:
+  {"path": ..., "error": null or a message, "activities": [...]}
+where each activity holds the same figures in SI units (metres, seconds,
+metres per second) with times in ISO 8601 form; absent values are null.
+
+examples:
+  tramlix info ride.fit
+  tramlix info --json *.gpx"""
+
+_JSON_DESCRIPTION = """\
+Print the whole activity file as compact JSON on standard output: every
+activity, segment and track point with every field, absent values as null,
+times in UTC ending in Z."""
+
+_JSON_EPILOG = """\
+example:
+  tramlix json ride.fit > ride.json"""
+
+_ABSENT = "-"
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    parser = _parser()
+    args = parser.parse_args(argv)
+    try:
+        return int(args.run(args))
+    except KeyboardInterrupt:
+        return 130
+    except BrokenPipeError:
+        # The reader went away (`tramlix json big.fit | head`): not an error of ours.
+        _silence_stdout()
+        return 1
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description=_DESCRIPTION,
+        epilog=_EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
+    commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
+
+    convert = commands.add_parser(
+        "convert",
+        help="convert a FIT, GPX or TCX file to another format",
+        description=_CONVERT_DESCRIPTION,
+        epilog=_CONVERT_EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    convert.add_argument("input", metavar="INPUT", help="the file to read (FIT, GPX or TCX)")
+    convert.add_argument(
+        "output", metavar="OUTPUT", help="the file to write; its extension picks the format"
+    )
+    convert.set_defaults(run=_convert)
+
+    info = commands.add_parser(
+        "info",
+        help="summarise the activities in one or more files",
+        description=_INFO_DESCRIPTION,
+        epilog=_INFO_EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    info.add_argument("files", metavar="FILE", nargs="+", help="FIT, GPX or TCX files")
+    info.add_argument(
+        "--json", action="store_true", help="print machine-readable JSON instead of text"
+    )
+    info.set_defaults(run=_info)
+
+    export = commands.add_parser(
+        "json",
+        help="print a file's complete contents as JSON",
+        description=_JSON_DESCRIPTION,
+        epilog=_JSON_EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    export.add_argument("file", metavar="FILE", help="a FIT, GPX or TCX file")
+    export.set_defaults(run=_json)
+    return parser
+
+
+def _report(path: str, error: BaseException) -> None:
+    message = str(error) or type(error).__name__
+    print(f"{PROG}: error: {path}: {message}", file=sys.stderr)
+
+
+def _convert(args: argparse.Namespace) -> int:
+    # Loading and saving separately (what convert() does inside) tells which of the two
+    # files an error belongs to.
+    try:
+        file = load(args.input)
+    except Exception as error:  # noqa: BLE001 - every failure becomes one line
+        _report(args.input, error)
+        return 1
+    try:
+        file.save(args.output)
+    except Exception as error:  # noqa: BLE001
+        _report(args.output, error)
+        return 1
+    return 0
+
+
+def _json(args: argparse.Namespace) -> int:
+    try:
+        text = load(args.file).to_json()
+    except Exception as error:  # noqa: BLE001
+        _report(args.file, error)
+        return 1
+    sys.stdout.write(text + "\n")
+    return 0
+
+
+def _info(args: argparse.Namespace) -> int:
+    failed = printed = False
+    reports: list[dict[str, Any]] = []
+    for path in args.files:
+        try:
+            activities = [_figures(activity) for activity in load(path).activities]
+            error = None
+        except Exception as caught:  # noqa: BLE001
+            _report(path, caught)
+            activities, error, failed = [], str(caught), True
+        if args.json:
+            reports.append({"path": path, "error": error, "activities": activities})
+        elif error is None:
+            if printed:
+                sys.stdout.write("\n")
+            _print_info(sys.stdout, path, activities)
+            printed = True
+    if args.json:
+        json.dump(reports, sys.stdout, indent=2, ensure_ascii=False, allow_nan=False)
+        sys.stdout.write("\n")
+    return 1 if failed else 0
+
+
+def _finite(value: float | None) -> float | None:
+    """JSON has no NaN or infinity: such values read as absent."""
+    return value if value is not None and math.isfinite(value) else None
+
+
+def _figures(activity: Activity) -> dict[str, Any]:
+    moving = activity.moving_data()
+    gain = activity.elevation_gain
+    bounds = activity.bounds
+    return {
+        "sport": activity.sport,
+        "name": activity.name,
+        "start_time": activity.start_time,
+        "end_time": activity.end_time,
+        "duration_seconds": _finite(activity.duration_seconds),
+        "distance_meters": _finite(activity.distance_meters),
+        "moving_time_seconds": _finite(moving.moving_time_seconds),
+        "stopped_time_seconds": _finite(moving.stopped_time_seconds),
+        "elevation_gain_meters": _finite(gain.uphill_meters),
+        "elevation_loss_meters": _finite(gain.downhill_meters),
+        "average_heart_rate_bpm": _finite(activity.average_heart_rate_bpm),
+        "max_speed_mps": _finite(moving.max_speed_mps),
+        "point_count": activity.point_count,
+        "bounds": (
+            None
+            if bounds is None
+            else {
+                "min_latitude": _finite(bounds.min_latitude),
+                "max_latitude": _finite(bounds.max_latitude),
+                "min_longitude": _finite(bounds.min_longitude),
+                "max_longitude": _finite(bounds.max_longitude),
+            }
+        ),
+    }
+
+
+def _print_info(out: TextIO, path: str, activities: list[dict[str, Any]]) -> None:
+    out.write(f"{path}\n")
+    if not activities:
+        out.write("  no activities\n")
+    for number, figures in enumerate(activities, 1):
+        out.write(f"  activity {number} of {len(activities)}\n")
+        rows = _rows(figures)
+        width = max(len(label) for label, _ in rows)
+        for label, value in rows:
+            out.write(f"    {label.ljust(width)}  {value}\n")
+
+
+def _rows(figures: dict[str, Any]) -> list[tuple[str, str]]:
+    bounds = figures["bounds"]
+    return [
+        ("sport", _text(figures["sport"])),
+        ("name", _text(figures["name"])),
+        ("start", _time(figures["start_time"])),
+        ("end", _time(figures["end_time"])),
+        ("duration", _clock(figures["duration_seconds"])),
+        ("distance", _unit(figures["distance_meters"], 0.001, 2, "km")),
+        ("moving time", _clock(figures["moving_time_seconds"])),
+        ("stopped time", _clock(figures["stopped_time_seconds"])),
+        ("elevation gain", _unit(figures["elevation_gain_meters"], 1, 0, "m")),
+        ("elevation loss", _unit(figures["elevation_loss_meters"], 1, 0, "m")),
+        ("avg heart rate", _unit(figures["average_heart_rate_bpm"], 1, 0, "bpm")),
+        ("max speed", _unit(figures["max_speed_mps"], 3.6, 1, "km/h")),
+        ("points", str(figures["point_count"])),
+        ("bounds", _ABSENT if bounds is None else _box(bounds)),
+    ]
+
+
+def _text(value: str | None) -> str:
+    return _ABSENT if value is None else value
+
+
+def _time(value: str | None) -> str:
+    if value is None:
+        return _ABSENT
+    # The library's times are RFC 3339 in UTC ("2024-05-01T08:00:00+00:00").
+    return value.replace("T", " ", 1).removesuffix("+00:00") + " UTC"
+
+
+def _clock(seconds: float | None) -> str:
+    if seconds is None:
+        return _ABSENT
+    sign = "-" if seconds < 0 else ""
+    minutes, second = divmod(round(abs(seconds)), 60)
+    hours, minute = divmod(minutes, 60)
+    return f"{sign}{hours}:{minute:02d}:{second:02d}"
+
+
+def _unit(value: float | None, scale: float, digits: int, unit: str) -> str:
+    if value is None:
+        return _ABSENT
+    # Adding 0.0 turns a -0.0 (no distance at all) into 0.0.
+    return f"{value * scale + 0.0:.{digits}f} {unit}"
+
+
+def _box(bounds: dict[str, float | None]) -> str:
+    def degrees(value: float | None) -> str:
+        return _ABSENT if value is None else f"{value:.6f}"
+
+    return (
+        f"lat {degrees(bounds['min_latitude'])} to {degrees(bounds['max_latitude'])}, "
+        f"lon {degrees(bounds['min_longitude'])} to {degrees(bounds['max_longitude'])}"
+    )
+
+
+def _silence_stdout() -> None:
+    # Python flushes standard output once more at exit, which would fail on the closed pipe.
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+    except (OSError, ValueError):
+        pass
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())
