@@ -1,7 +1,7 @@
 // Throughput of the XML readers against the floor under them: expat parsing the same bytes
 // with empty handlers. Prints one JSON object per measurement on standard output.
 //
-//   tramlix-bench FILE...
+//   tramlix-bench [--only WHAT] FILE...   (WHAT: expat_bare, read, write_gpx, moving_data)
 #include <expat.h>
 
 #include <algorithm>
@@ -53,6 +53,8 @@ void bare_expat(const std::string& bytes) {
   XML_ParserFree(parser);
 }
 
+std::string only;  // when set, the one measurement to run (for profiling)
+
 void report(const char* file, const char* what, double seconds, std::size_t bytes) {
   std::printf("{\"file\": \"%s\", \"what\": \"%s\", \"median_s\": %.9f, \"mb_per_s\": %.3f}\n", file,
               what, seconds, bytes / seconds / 1e6);
@@ -60,8 +62,18 @@ void report(const char* file, const char* what, double seconds, std::size_t byte
 
 }  // namespace
 
+// Runs and reports one measurement unless --only names another.
+void measure(const char* file, const char* what, std::size_t bytes, const std::function<void()>& work) {
+  if (only.empty() || only == what) report(file, what, median_seconds(work), bytes);
+}
+
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
+  int first = 1;
+  if (argc > 2 && std::string(argv[1]) == "--only") {
+    only = argv[2];
+    first = 3;
+  }
+  for (int i = first; i < argc; ++i) {
     const std::string bytes = read_file(argv[i]);
     const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                              bytes.size());
@@ -70,18 +82,15 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s: %s\n", argv[i], file.error().display().c_str());
       return 1;
     }
-    report(argv[i], "expat_bare", median_seconds([&] { bare_expat(bytes); }), bytes.size());
-    report(argv[i], "read", median_seconds([&] { (void)tramlix::loads(data); }), bytes.size());
+    measure(argv[i], "expat_bare", bytes.size(), [&] { bare_expat(bytes); });
+    measure(argv[i], "read", bytes.size(), [&] { (void)tramlix::loads(data); });
     std::string written;
-    report(argv[i], "write_gpx",
-           median_seconds([&] { written = *tramlix::dumps(*file, tramlix::Format::Gpx); }),
-           bytes.size());
+    measure(argv[i], "write_gpx", bytes.size(),
+            [&] { written = *tramlix::dumps(*file, tramlix::Format::Gpx); });
     double sink = 0;
-    report(argv[i], "moving_data",
-           median_seconds([&] {
-             for (const auto& activity : file->activities) sink += activity.moving_data(1.0).max_speed_mps;
-           }),
-           bytes.size());
+    measure(argv[i], "moving_data", bytes.size(), [&] {
+      for (const auto& activity : file->activities) sink += activity.moving_data(1.0).max_speed_mps;
+    });
     if (sink < 0) std::puts("");
   }
   return 0;

@@ -39,6 +39,9 @@ MovingData Activity::moving_data(double stopped_speed_kph) const {
   for (const Segment& segment : segments) {
     MovingData sums;
     const std::vector<TrackPoint>& points = segment.points;
+    // The cosine of the last point whose distance was measured, reused by the next pair.
+    std::size_t cached = 0;
+    double cached_cos = 0.0;
     for (std::size_t i = 1; i < points.size(); ++i) {
       const TrackPoint& previous = points[i - 1];
       const TrackPoint& current = points[i];
@@ -47,7 +50,12 @@ MovingData Activity::moving_data(double stopped_speed_kph) const {
           static_cast<double>(milliseconds_between(*previous.time, *current.time)) / 1000.0;
       if (!(seconds > 0.0)) continue;
       if (!geo::has_position(previous) || !geo::has_position(current)) continue;
-      double meters = geo::haversine_m(previous, current);
+      const double previous_cos =
+          cached == i - 1 && i > 1 ? cached_cos : geo::cos_latitude(*previous.latitude);
+      cached_cos = geo::cos_latitude(*current.latitude);
+      cached = i;
+      double meters = geo::haversine_m(*previous.latitude, *previous.longitude, previous_cos,
+                                       *current.latitude, *current.longitude, cached_cos);
       if (previous.elevation_m && current.elevation_m) {
         meters = std::hypot(meters, *current.elevation_m - *previous.elevation_m);
       }

@@ -52,6 +52,16 @@ bool start_tag_is_empty(const State& s) {
   return tag[n - 2] == '/';
 }
 
+// The local name of an element name from expat, found in one pass over its bytes.
+std::string_view local_name_of(const XML_Char* name) {
+  const char* start = name;
+  const char* end = name;
+  for (; *end != '\0'; ++end) {
+    if (*end == ':' && start == name) start = end + 1;
+  }
+  return {start, static_cast<std::size_t>(end - start)};
+}
+
 void reference(State& s, std::string_view name) {
   if (!s.text->collecting() || !s.error.empty() || s.exception) return;
   try {
@@ -67,7 +77,7 @@ void reference(State& s, std::string_view name) {
 void XMLCALL on_start(void* user_data, const XML_Char* name, const XML_Char** attributes) {
   State& s = state(user_data);
   if (s.exception) return;
-  const std::string_view local = local_name(name);
+  const std::string_view local = local_name_of(name);
   try {
     if (start_tag_is_empty(s)) {
       s.handler->empty_element(local, Attributes(attributes));
@@ -85,7 +95,7 @@ void XMLCALL on_end(void* user_data, const XML_Char* name) {
   // reported as empty.
   if (s.exception || XML_GetCurrentByteCount(s.parser) == 0) return;
   try {
-    s.handler->end_element(local_name(name));
+    s.handler->end_element(local_name_of(name));
   } catch (...) {
     fail_with_exception(s);
   }
