@@ -43,8 +43,8 @@ examples:
 _INFO_DESCRIPTION = """\
 Summarise each activity in one or more FIT, GPX or TCX files: sport, name,
 start and end time, duration, distance, moving and stopped time (at most
-1 km/h counts as stopped), elevation gain and loss, average heart rate, maximum speed,
-number of points and the bounding box.
+1 km/h counts as stopped), elevation gain and loss, average heart rate,
+maximum speed, number of points and the bounding box.
 
 Figures recorded in the file's own summary win over those computed from the
 track points. Values the file does not provide are shown as "-"."""
