@@ -18,10 +18,8 @@ PyObject* activity_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
                                   "summary", "segments", nullptr};
     Arg name = nullptr, sport = nullptr, sub_sport = nullptr, start_time = nullptr,
         summary = nullptr, segments = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$OOOOOO:Activity", keywords(names), &name,
-                                     &sport, &sub_sport, &start_time, &summary, &segments)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "|$OOOOOO:Activity", names, &name, &sport, &sub_sport,
+                    &start_time, &summary, &segments);
     Activity activity;
     activity.name = to_text(name, "name");
     activity.sport = to_text(sport, "sport");
@@ -38,23 +36,21 @@ PyObject* activity_moving_data(PyObject* self, PyObject* args, PyObject* kwargs)
   return boundary([&] {
     static const char* names[] = {"stopped_speed_kph", nullptr};
     Arg threshold = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:moving_data", keywords(names), &threshold)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "|O:moving_data", names, &threshold);
     const double kph = to_float_or(threshold, "stopped_speed_kph", 1.0);
     return to_python(unbox<Activity>(self).moving_data(kph));
   });
 }
 
-PyObject* activity_simplified(PyObject* self, PyObject* args, PyObject* kwargs) {
+// Activity and ActivityFile simplify alike: the same argument, default and result shape.
+template <class Model>
+PyObject* simplified(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     static const char* names[] = {"max_distance_m", nullptr};
     Arg tolerance = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:simplified", keywords(names), &tolerance)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "|O:simplified", names, &tolerance);
     const double metres = to_float_or(tolerance, "max_distance_m", 10.0);
-    return box(unbox<Activity>(self).simplified(metres));
+    return box(unbox<Model>(self).simplified(metres));
   });
 }
 
@@ -82,7 +78,7 @@ PyGetSetDef activity_properties[] = {
 PyMethodDef activity_methods[] = {
     {"moving_data", method(activity_moving_data), kVarargs,
      "moving_data($self, stopped_speed_kph=1.0)\n--\n\n"},
-    {"simplified", method(activity_simplified), kVarargs,
+    {"simplified", method(simplified<Activity>), kVarargs,
      "simplified($self, max_distance_m=10.0)\n--\n\n"},
     {},
 };
@@ -104,10 +100,7 @@ PyObject* activity_file_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     static const char* names[] = {"activities", "creator", "device_info", nullptr};
     Arg activities = nullptr, creator = nullptr, device_info = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$OO:ActivityFile", keywords(names),
-                                     &activities, &creator, &device_info)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "|O$OO:ActivityFile", names, &activities, &creator, &device_info);
     ActivityFile file;
     file.activities = to_list<Activity>(activities, "activities");
     file.creator = to_text(creator, "creator");
@@ -128,9 +121,7 @@ PyObject* activity_file_to_bytes(PyObject* self, PyObject* args, PyObject* kwarg
   return boundary([&] {
     static const char* names[] = {"format", nullptr};
     Arg format = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:to_bytes", keywords(names), &format)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "O:to_bytes", names, &format);
     return encode(self, to_format(format, "format"));
   });
 }
@@ -149,10 +140,7 @@ PyObject* activity_file_with_device_info(PyObject* self, PyObject* args, PyObjec
   return boundary([&] {
     static const char* names[] = {"device_info", nullptr};
     Arg device_info = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:with_device_info", keywords(names),
-                                     &device_info)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "O:with_device_info", names, &device_info);
     const DeviceInfo info = to_record<DeviceInfo>(device_info, "device_info");
     return box(unbox<ActivityFile>(self).with_device_info(info));
   });
@@ -162,9 +150,7 @@ PyObject* activity_file_save(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     static const char* names[] = {"path", nullptr};
     Arg path_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:save", keywords(names), &path_arg)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "O:save", names, &path_arg);
     const std::string path = to_path(path_arg, "path");
     const ActivityFile& file = unbox<ActivityFile>(self);
     auto saved = without_gil([&] { return save(file, path); });
@@ -175,18 +161,6 @@ PyObject* activity_file_save(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* activity_file_to_json(PyObject* self, PyObject*) {
   return boundary([&] { return to_python(to_json(unbox<ActivityFile>(self))); });
-}
-
-PyObject* activity_file_simplified(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return boundary([&] {
-    static const char* names[] = {"max_distance_m", nullptr};
-    Arg tolerance = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:simplified", keywords(names), &tolerance)) {
-      throw_error_already_set();
-    }
-    const double metres = to_float_or(tolerance, "max_distance_m", 10.0);
-    return box(unbox<ActivityFile>(self).simplified(metres));
-  });
 }
 
 Py_ssize_t activity_file_length(PyObject* self) {
@@ -210,7 +184,7 @@ PyMethodDef activity_file_methods[] = {
      "with_device_info($self, device_info)\n--\n\n"},
     {"save", method(activity_file_save), kVarargs, "save($self, path)\n--\n\n"},
     {"to_json", method(activity_file_to_json), METH_NOARGS, "to_json($self)\n--\n\n"},
-    {"simplified", method(activity_file_simplified), kVarargs,
+    {"simplified", method(simplified<ActivityFile>), kVarargs,
      "simplified($self, max_distance_m=10.0)\n--\n\n"},
     {},
 };

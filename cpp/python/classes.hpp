@@ -39,9 +39,9 @@ constexpr PyGetSetDef property(const char* name) {
 template <class T>
 PyTypeObject* create_class(const char* qualified_name, const char* name, PyType_Slot* slots) {
   if (python_type<T> != nullptr) return python_type<T>;
-  PyType_Spec spec{qualified_name, static_cast<int>(sizeof(Box<T>)), 0,
-                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
-  PyObject* type = PyType_FromSpec(&spec);
+  PyType_Spec type_spec{qualified_name, static_cast<int>(sizeof(Box<T>)), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+  PyObject* type = PyType_FromSpec(&type_spec);
   if (type == nullptr) return nullptr;
   python_name<T> = name;
   python_type<T> = reinterpret_cast<PyTypeObject*>(type);  // kept for the process's lifetime
@@ -62,10 +62,14 @@ PyCFunction method(F* function) {
 // Arguments from PyArg_ParseTupleAndKeywords's "O" units: NULL when omitted.
 using Arg = PyObject*;
 
-// PyArg_ParseTupleAndKeywords takes `char**` before Python 3.13.
-template <std::size_t N>
-char** keywords(const char* (&names)[N]) {
-  return const_cast<char**>(names);
+// PyArg_ParseTupleAndKeywords with its failure thrown as ErrorAlreadySet. `names` ends with
+// nullptr; the cast is for Python 3.12, which takes `char**`.
+template <std::size_t N, class... Out>
+void parse_arguments(PyObject* args, PyObject* kwargs, const char* format, const char* (&names)[N],
+                     Out... out) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(names), out...)) {
+    throw_error_already_set();
+  }
 }
 
 }  // namespace tramlix::python

@@ -128,21 +128,6 @@ Format to_format(PyObject* object, const char* name) {
 nb::object to_python(double value) {
   return checked(PyFloat_FromDouble(value));
 }
-nb::object to_python(std::size_t value) {
-  return checked(PyLong_FromSize_t(value));
-}
-nb::object to_python(std::uint8_t value) {
-  return checked(PyLong_FromUnsignedLong(value));
-}
-nb::object to_python(std::uint16_t value) {
-  return checked(PyLong_FromUnsignedLong(value));
-}
-nb::object to_python(std::uint32_t value) {
-  return checked(PyLong_FromUnsignedLong(value));
-}
-nb::object to_python(std::int16_t value) {
-  return checked(PyLong_FromLong(value));
-}
 nb::object to_python(std::string_view text) {
   return decode(text);
 }
@@ -152,22 +137,6 @@ nb::object to_python(const std::string& text) {
 nb::object to_python(UtcInstant instant) {
   return decode(time_text(instant));
 }
-nb::object to_python(const ActivitySummary& value) {
-  return box(value);
-}
-nb::object to_python(const DeviceInfo& value) {
-  return box(value);
-}
-nb::object to_python(const ElevationGain& value) {
-  return box(value);
-}
-nb::object to_python(const Bounds& value) {
-  return box(value);
-}
-nb::object to_python(const MovingData& value) {
-  return box(value);
-}
-
 PyObject* tramlix_error() {
   // Created by the module's initialisation, which runs once and under the import lock.
   static PyObject* type = nullptr;

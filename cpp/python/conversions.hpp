@@ -5,11 +5,13 @@
 // convert; a TypeError names the argument.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "common.hpp"
@@ -88,19 +90,26 @@ std::vector<K> to_list(PyObject* object, const char* name) {
 
 // Results. Texts are decoded leniently: model texts from a reader are valid UTF-8 already.
 nb::object to_python(double value);
-nb::object to_python(std::size_t value);
 nb::object to_python(std::string_view text);
-nb::object to_python(UtcInstant instant);
-nb::object to_python(std::uint8_t value);
-nb::object to_python(std::uint16_t value);
-nb::object to_python(std::uint32_t value);
-nb::object to_python(std::int16_t value);
 nb::object to_python(const std::string& text);
-nb::object to_python(const ActivitySummary& value);
-nb::object to_python(const DeviceInfo& value);
-nb::object to_python(const ElevationGain& value);
-nb::object to_python(const Bounds& value);
-nb::object to_python(const MovingData& value);
+nb::object to_python(UtcInstant instant);
+template <std::integral Int>
+nb::object to_python(Int value) {
+  if constexpr (std::is_signed_v<Int>) {
+    return checked(PyLong_FromLongLong(value));
+  } else {
+    return checked(PyLong_FromUnsignedLongLong(value));
+  }
+}
+// The records a getter hands out as objects of their own class.
+template <class T>
+concept Record =
+    std::same_as<T, ActivitySummary> || std::same_as<T, DeviceInfo> ||
+    std::same_as<T, ElevationGain> || std::same_as<T, Bounds> || std::same_as<T, MovingData>;
+template <Record T>
+nb::object to_python(const T& value) {
+  return box(value);
+}
 template <class T>
 nb::object to_python(const std::optional<T>& value) {
   if (!value) return nb::none();

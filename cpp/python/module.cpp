@@ -13,9 +13,7 @@ PyObject* load_function(PyObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     static const char* names[] = {"path", nullptr};
     Arg path_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:load", keywords(names), &path_arg)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "O:load", names, &path_arg);
     const std::string path = to_path(path_arg, "path");
     return box(value_or_raise(without_gil([&] { return load(path); })));
   });
@@ -25,10 +23,7 @@ PyObject* loads_function(PyObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     static const char* names[] = {"data", "format", nullptr};
     Arg data_arg = nullptr, format_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:loads", keywords(names), &data_arg,
-                                     &format_arg)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "O|O:loads", names, &data_arg, &format_arg);
     // bytes are immutable and the argument holds a reference for the whole call, so the core
     // may read them without the interpreter lock.
     const std::span<const std::uint8_t> data = to_bytes_view(data_arg, "data");
@@ -42,10 +37,7 @@ PyObject* convert_function(PyObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     static const char* names[] = {"input", "output", nullptr};
     Arg input_arg = nullptr, output_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:convert", keywords(names), &input_arg,
-                                     &output_arg)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "OO:convert", names, &input_arg, &output_arg);
     const std::string input = to_path(input_arg, "input");
     const std::string output = to_path(output_arg, "output");
     auto converted = without_gil([&]() -> std::expected<void, Error> {
@@ -115,7 +107,7 @@ std::int64_t current_interpreter() {
   return PyInterpreterState_GetID(PyInterpreterState_Get());
 }
 
-PyObject* create_module(PyObject* spec, PyModuleDef*) {
+PyObject* create_module(PyObject* module_spec, PyModuleDef*) {
   if (owner_interpreter != -1 && current_interpreter() != owner_interpreter) {
     PyErr_SetString(PyExc_ImportError,
                     "tramlix._tramlix does not support sub-interpreters: it can be imported "
@@ -123,7 +115,7 @@ PyObject* create_module(PyObject* spec, PyModuleDef*) {
     return nullptr;
   }
   if (the_module != nullptr) return Py_NewRef(the_module);
-  PyObject* name = PyObject_GetAttrString(spec, "name");
+  PyObject* name = PyObject_GetAttrString(module_spec, "name");
   if (name == nullptr) return nullptr;
   PyObject* module = PyModule_NewObject(name);
   Py_DECREF(name);

@@ -18,12 +18,9 @@ PyObject* track_point_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     Arg time = nullptr, latitude = nullptr, longitude = nullptr, elevation_m = nullptr,
         distance_m = nullptr, heart_rate_bpm = nullptr, cadence_rpm = nullptr, speed_mps = nullptr,
         power_watts = nullptr, temperature_c = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$OOOOOOOOOO:TrackPoint", keywords(names),
-                                     &time, &latitude, &longitude, &elevation_m, &distance_m,
-                                     &heart_rate_bpm, &cadence_rpm, &speed_mps, &power_watts,
-                                     &temperature_c)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "|$OOOOOOOOOO:TrackPoint", names, &time, &latitude, &longitude,
+                    &elevation_m, &distance_m, &heart_rate_bpm, &cadence_rpm, &speed_mps,
+                    &power_watts, &temperature_c);
     TrackPoint point;
     point.latitude = to_float(latitude, "latitude");
     point.longitude = to_float(longitude, "longitude");
@@ -101,9 +98,7 @@ PyObject* segment_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     static const char* names[] = {"points", nullptr};
     Arg points = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:Segment", keywords(names), &points)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "|O:Segment", names, &points);
     return box(Segment{to_list<TrackPoint>(points, "points")});
   });
 }
@@ -135,11 +130,8 @@ PyObject* activity_summary_new(PyTypeObject*, PyObject* args, PyObject* kwargs) 
         "total_distance_meters", "average_speed_mps",    "average_heart_rate_bpm",
         "total_ascent_meters",   "total_descent_meters", nullptr};
     Arg values[8] = {};
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$OOOOOOOO:ActivitySummary", keywords(names),
-                                     &values[0], &values[1], &values[2], &values[3], &values[4],
-                                     &values[5], &values[6], &values[7])) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "|$OOOOOOOO:ActivitySummary", names, &values[0], &values[1],
+                    &values[2], &values[3], &values[4], &values[5], &values[6], &values[7]);
     ActivitySummary summary;
     std::optional<double>* fields[] = {
         &summary.total_elapsed_seconds, &summary.total_timer_seconds,
@@ -186,12 +178,9 @@ PyObject* device_info_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
     Arg manufacturer = nullptr, manufacturer_id = nullptr, product = nullptr, product_id = nullptr,
         product_name = nullptr, serial_number = nullptr, software_version = nullptr,
         device_index = nullptr, source_type = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|$OOOOOOOOO:DeviceInfo", keywords(names),
-                                     &manufacturer, &manufacturer_id, &product, &product_id,
-                                     &product_name, &serial_number, &software_version,
-                                     &device_index, &source_type)) {
-      throw_error_already_set();
-    }
+    parse_arguments(args, kwargs, "|$OOOOOOOOO:DeviceInfo", names, &manufacturer, &manufacturer_id,
+                    &product, &product_id, &product_name, &serial_number, &software_version,
+                    &device_index, &source_type);
     DeviceInfo info;
     info.manufacturer = to_text(manufacturer, "manufacturer");
     info.manufacturer_id = to_u16(manufacturer_id, "manufacturer_id");
@@ -238,17 +227,22 @@ PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
   return nullptr;
 }
 
+template <class T>
+PyTypeObject* create_result_class(const char* qualified_name, const char* name,
+                                  PyGetSetDef* properties) {
+  static PyType_Slot slots[] = {
+      {Py_tp_new, slot(no_constructor<T>)},
+      {Py_tp_dealloc, slot(dealloc_box<T>)},
+      {Py_tp_getset, properties},
+      {0, nullptr},
+  };
+  return create_class<T>(qualified_name, name, slots);
+}
+
 PyGetSetDef elevation_gain_properties[] = {
     property<ElevationGain, &ElevationGain::uphill_meters>("uphill_meters"),
     property<ElevationGain, &ElevationGain::downhill_meters>("downhill_meters"),
     {},
-};
-
-PyType_Slot elevation_gain_slots[] = {
-    {Py_tp_new, slot(no_constructor<ElevationGain>)},
-    {Py_tp_dealloc, slot(dealloc_box<ElevationGain>)},
-    {Py_tp_getset, elevation_gain_properties},
-    {0, nullptr},
 };
 
 PyGetSetDef moving_data_properties[] = {
@@ -260,26 +254,12 @@ PyGetSetDef moving_data_properties[] = {
     {},
 };
 
-PyType_Slot moving_data_slots[] = {
-    {Py_tp_new, slot(no_constructor<MovingData>)},
-    {Py_tp_dealloc, slot(dealloc_box<MovingData>)},
-    {Py_tp_getset, moving_data_properties},
-    {0, nullptr},
-};
-
 PyGetSetDef bounds_properties[] = {
     property<Bounds, &Bounds::min_latitude>("min_latitude"),
     property<Bounds, &Bounds::max_latitude>("max_latitude"),
     property<Bounds, &Bounds::min_longitude>("min_longitude"),
     property<Bounds, &Bounds::max_longitude>("max_longitude"),
     {},
-};
-
-PyType_Slot bounds_slots[] = {
-    {Py_tp_new, slot(no_constructor<Bounds>)},
-    {Py_tp_dealloc, slot(dealloc_box<Bounds>)},
-    {Py_tp_getset, bounds_properties},
-    {0, nullptr},
 };
 
 }  // namespace
@@ -298,14 +278,15 @@ PyTypeObject* device_info_type() {
   return create_class<DeviceInfo>("tramlix.DeviceInfo", "DeviceInfo", device_info_slots);
 }
 PyTypeObject* elevation_gain_type() {
-  return create_class<ElevationGain>("tramlix.ElevationGain", "ElevationGain",
-                                     elevation_gain_slots);
+  return create_result_class<ElevationGain>("tramlix.ElevationGain", "ElevationGain",
+                                            elevation_gain_properties);
 }
 PyTypeObject* moving_data_type() {
-  return create_class<MovingData>("tramlix.MovingData", "MovingData", moving_data_slots);
+  return create_result_class<MovingData>("tramlix.MovingData", "MovingData",
+                                         moving_data_properties);
 }
 PyTypeObject* bounds_type() {
-  return create_class<Bounds>("tramlix.Bounds", "Bounds", bounds_slots);
+  return create_result_class<Bounds>("tramlix.Bounds", "Bounds", bounds_properties);
 }
 
 }  // namespace tramlix::python

@@ -1,88 +1,52 @@
-from __future__ import annotations
-
+import datetime as dt
 from pathlib import Path
 
 import pytest
 
 import tramlix
 
-ROOT = Path(__file__).resolve().parents[2]
-CORPUS = ROOT.parent / "shared" / "corpus"
-
+CORPUS = Path(__file__).resolve().parents[3] / "shared" / "corpus"
+POINT_FIELDS = ("time latitude longitude elevation_m distance_m heart_rate_bpm cadence_rpm "
+                "speed_mps power_watts temperature_c").split()  # fmt: skip
+START = dt.datetime(2024, 5, 1)
 GPX_HEAD = (
-    '<?xml version="1.0" encoding="UTF-8"?>'
-    '<gpx version="1.1" creator="elsewhere" xmlns="http://www.topografix.com/GPX/1/1" '
+    '<?xml version="1.0" encoding="UTF-8"?><gpx version="1.1" creator="elsewhere" '
+    'xmlns="http://www.topografix.com/GPX/1/1" '
     'xmlns:gpxtpx="http://www.garmin.com/xmlschemas/TrackPointExtension/v2">'
 )
 
-# Three fixes an hour apart in all, climbing 6 m and dropping 2 m, heart rate 140/150/160.
-RUN_GPX = (
-    GPX_HEAD
-    + "<trk><name>Morning Run</name><type>running</type><trkseg>"
-    + "".join(
-        f'<trkpt lat="{lat}" lon="{lon}"><ele>{ele}</ele><time>{time}</time>'
-        "<extensions><gpxtpx:TrackPointExtension>"
-        f"<gpxtpx:hr>{hr}</gpxtpx:hr>"
-        "</gpxtpx:TrackPointExtension></extensions></trkpt>"
-        for lat, lon, ele, time, hr in [
-            (52.5, 13.4, 34.0, "2024-05-01T06:30:00Z", 140),
-            (52.51, 13.4, 40.0, "2024-05-01T06:35:00Z", 150),
-            (52.52, 13.41, 38.0, "2024-05-01T07:30:00Z", 160),
-        ]
-    )
-    + "</trkseg></trk></gpx>"
-).encode()
 
-
-def big_gpx(points: int) -> bytes:
-    """A one-track document with `points` fixes, every field GPX carries filled in."""
+# One track of `points` fixes `step` degrees and `seconds` apart.
+def gpx(points: int, name: str = "big", step: float = 1e-5, seconds: int = 1) -> bytes:
     body = "".join(
-        f'<trkpt lat="{45 + i * 1e-5:.6f}" lon="{13 + i * 1e-5:.6f}"><ele>{100 + i % 50}.5</ele>'
-        f"<time>2024-05-01T{i // 3600 % 24:02d}:{i // 60 % 60:02d}:{i % 60:02d}.125Z</time>"
+        f'<trkpt lat="{45 + i * step:.6f}" lon="{13 + i * step:.6f}"><ele>{100 + i * 5 % 7}</ele>'
+        f"<time>{START + dt.timedelta(seconds=i * seconds):%Y-%m-%dT%H:%M:%S}.125Z</time>"
         "<extensions><gpxtpx:TrackPointExtension>"
-        f"<gpxtpx:atemp>{i % 40 - 10}</gpxtpx:atemp><gpxtpx:hr>{100 + i % 80}</gpxtpx:hr>"
-        f"<gpxtpx:cad>{i % 120}</gpxtpx:cad><gpxtpx:speed>{i % 7}.25</gpxtpx:speed>"
-        f"<gpxtpx:power>{i % 400}</gpxtpx:power><gpxtpx:distance>{i * 1.5}</gpxtpx:distance>"
+        f"<gpxtpx:hr>{140 + i % 80}</gpxtpx:hr><gpxtpx:distance>{i * 1500.5}</gpxtpx:distance>"
         "</gpxtpx:TrackPointExtension></extensions></trkpt>"
         for i in range(points)
     )
-    return (GPX_HEAD + "<trk><name>big</name><trkseg>" + body + "</trkseg></trk></gpx>").encode()
+    track = f"<trk><name>{name}</name><type>running</type><trkseg>{body}</trkseg></trk>"
+    return (GPX_HEAD + track + "</gpx>").encode()
+
+
+# Three fixes 30 minutes apart, 3001 m in all, up 5 m then down 2 m, heart rate 140 to 142.
+RUN_GPX = gpx(3, "Morning Run", step=0.01, seconds=1800)
 
 
 def point_values(point: tramlix.TrackPoint) -> tuple[object, ...]:
-    """Every field of a point, floats by repr so that -0.0 and NaN compare exactly."""
-    values = (
-        point.time,
-        point.latitude,
-        point.longitude,
-        point.elevation_m,
-        point.distance_m,
-        point.heart_rate_bpm,
-        point.cadence_rpm,
-        point.speed_mps,
-        point.power_watts,
-        point.temperature_c,
-    )
+    # Floats by repr: -0.0 is not 0.0, and 52.0 is not 52.
+    values = (getattr(point, name) for name in POINT_FIELDS)
     return tuple(repr(v) if isinstance(v, float) else v for v in values)
 
 
 def activity_values(activity: tramlix.Activity) -> tuple[object, ...]:
-    return (
-        activity.name,
-        activity.sport,
-        [[point_values(p) for p in segment.points] for segment in activity.segments],
-    )
+    segments = [[point_values(p) for p in s.points] for s in activity.segments]
+    return activity.name, activity.sport, segments
 
 
 @pytest.fixture
 def run_gpx(tmp_path: Path) -> Path:
-    path = tmp_path / "run.gpx"
-    path.write_bytes(RUN_GPX)
-    return path
+    (tmp_path / "run.gpx").write_bytes(RUN_GPX)
+    return tmp_path / "run.gpx"
 
-
-@pytest.fixture(scope="session")
-def corpus() -> Path:
-    if not CORPUS.is_dir():
-        pytest.skip(f"the shared corpus is not at {CORPUS} (a clone without it)")
-    return CORPUS
