@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gpx/gpx.hpp"
+#include "tcx/tcx.hpp"
 #include "tramlix/text.hpp"
 
 namespace tramlix {
@@ -128,7 +129,7 @@ std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
   }
   switch (*format) {
     case Format::Gpx: return gpx::read(as_text(data));
-    case Format::Tcx:
+    case Format::Tcx: return tcx::read(as_text(data));
     case Format::Fit: break;
   }
   return std::unexpected(not_yet(*format));
@@ -137,7 +138,7 @@ std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
 std::expected<std::string, Error> dumps(const ActivityFile& file, Format format) {
   switch (format) {
     case Format::Gpx: return gpx::write(file);
-    case Format::Tcx:
+    case Format::Tcx: return tcx::write(file);
     case Format::Fit: break;
   }
   return std::unexpected(not_yet(format));

@@ -1,8 +1,6 @@
-#include <charconv>
+#include "xml/writer.hpp"
+
 #include <cstddef>
-#include <cstdint>
-#include <limits>
-#include <new>
 #include <string_view>
 
 #include "gpx/gpx.hpp"
@@ -14,19 +12,8 @@ namespace {
 
 constexpr std::size_t kBytesPerPoint = 512;
 
-template <class Int>
-void append_integer(std::string& out, Int value) {
-  char digits[8];
-  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-  out.append(digits, end);
-}
-
-// <tag>escaped text</tag>
-void append_text_element(std::string& out, std::string_view tag, std::string_view text) {
-  out.append("<").append(tag).append(">");
-  append_xml_escaped(out, text);
-  out.append("</").append(tag).append(">");
-}
+using xml::append_integer;
+using xml::append_text_element;
 
 void append_point(std::string& out, const TrackPoint& point) {
   out.append("<trkpt");
@@ -92,15 +79,8 @@ void append_point(std::string& out, const TrackPoint& point) {
 }  // namespace
 
 std::string write(const ActivityFile& file) {
-  std::size_t points = 0;
-  for (const Activity& activity : file.activities) {
-    for (const Segment& segment : activity.segments) points += segment.points.size();
-  }
   std::string out;
-  if (points > 0) {
-    if (points > std::numeric_limits<std::size_t>::max() / kBytesPerPoint) throw std::bad_alloc();
-    out.reserve(points * kBytesPerPoint);
-  }
+  xml::reserve_for_points(out, file, kBytesPerPoint);
 
   out.append(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
