@@ -9,8 +9,7 @@ VENV := .venv
 VPY := $(VENV)/bin/python
 JOBS ?= 2
 BUILD := build
-EXAMPLE := examples/run.gpx
-
+EXAMPLE := examples/run
 .PHONY: all run install test test-cpp test-python test-abi3 bench clean
 
 all: install
@@ -26,11 +25,13 @@ install: $(VPY)
 	$(VPY) -m pip install -q --force-reinstall --no-deps $(BUILD)/dist/tramlix-*.whl
 	$(VPY) -m pip install -q pytest hypothesis mypy
 
+# The example activity, summarised, then converted GPX -> TCX -> GPX and summarised again.
 run: install
 	@mkdir -p $(BUILD)/out
-	$(VENV)/bin/tramlix info $(EXAMPLE)
-	$(VENV)/bin/tramlix convert $(EXAMPLE) $(BUILD)/out/run.gpx
-	$(VENV)/bin/tramlix info $(BUILD)/out/run.gpx
+	$(VENV)/bin/tramlix info $(EXAMPLE).gpx
+	$(VENV)/bin/tramlix convert $(EXAMPLE).gpx $(BUILD)/out/run.tcx
+	$(VENV)/bin/tramlix convert $(BUILD)/out/run.tcx $(BUILD)/out/run.gpx
+	$(VENV)/bin/tramlix info $(BUILD)/out/run.tcx $(BUILD)/out/run.gpx
 
 test: test-cpp test-python test-abi3
 

@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import shutil
 import statistics
 import subprocess
 import sys
@@ -18,6 +19,7 @@ import time
 from pathlib import Path
 
 import gpxpy
+from tcxreader.tcxreader import TCXReader
 
 import tramlix
 
@@ -36,15 +38,17 @@ def median_time(work, min_runs: int = 5, min_seconds: float = 0.5, max_runs: int
     return statistics.median(times)
 
 
-def large_gpx() -> Path:
-    """The large example activity: 25,000 points made by the example script."""
-    path = WORK / "large.gpx"
+def example(name: str, points: int) -> Path:
+    """A large example activity made by the example script (the extension picks the format)."""
+    path = WORK / name
     if not path.exists():
-        subprocess.run(
-            [sys.executable, str(ROOT / "examples" / "make_example.py"), "--points", "25000", "--out", str(path)],
-            check=True,
-        )
+        script = ROOT / "examples" / "make_example.py"
+        subprocess.run([sys.executable, str(script), "--points", str(points), "--out", str(path)], check=True)
     return path
+
+
+def run_process(argv: list[str]) -> None:
+    subprocess.run(argv, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def threads_ratio(data: bytes, loads_per_thread: int = 40) -> float:
@@ -105,6 +109,30 @@ def gpx_rows(table: Table, path: Path) -> None:
               median_time(theirs.get_moving_data, min_runs=3), "gpxpy.get_moving_data", ">= 50x")
 
 
+def tcx_rows(table: Table, path: Path) -> None:
+    data = path.read_bytes()
+    table.add("read TCX", path.name, median_time(lambda: tramlix.loads(data)),
+              median_time(lambda: TCXReader().read(str(path)), min_runs=3), "tcxreader", ">= 20x")
+
+
+GPSBABEL_FORMAT = {".gpx": "gpx", ".tcx": "gtrnctr"}
+
+
+def conversion_rows(table: Table, source: Path, suffix: str) -> None:
+    """tramlix converting in a running process, and as a whole CLI process, against GPSBabel."""
+    target = WORK / f"converted-{source.stem}{suffix}"
+    babel_target = WORK / f"gpsbabel-{source.stem}{suffix}"
+    babel = ["gpsbabel", "-i", GPSBABEL_FORMAT[source.suffix], "-f", str(source),
+             "-o", GPSBABEL_FORMAT[suffix], "-F", str(babel_target)]  # fmt: skip
+    babel_time = median_time(lambda: run_process(babel), min_runs=5)
+    task = f"{source.suffix[1:].upper()} -> {suffix[1:].upper()}"
+    table.add(f"convert {task} (in process)", source.name,
+              median_time(lambda: tramlix.convert(source, target)), babel_time, "gpsbabel", ">= 4x")
+    cli = [str(Path(sys.executable).with_name("tramlix")), "convert", str(source), str(target)]
+    table.add(f"convert {task} (CLI process)", source.name,
+              median_time(lambda: run_process(cli), min_runs=5), babel_time, "gpsbabel", "> 1x")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--cxx-bench", type=Path, help="the C++ benchmark executable (tramlix-bench)")
@@ -112,7 +140,8 @@ def main() -> None:
     args = parser.parse_args()
 
     WORK.mkdir(parents=True, exist_ok=True)
-    large = large_gpx()
+    large = example("large.gpx", 25_000)
+    large_tcx = example("large.tcx", 8_000)
     files = [large]
     if CORPUS.is_dir():
         files += [p for p in sorted((CORPUS / "gpx").glob("*.gpx")) if p.stat().st_size > 20_000]
@@ -125,27 +154,40 @@ def main() -> None:
         backend = "xml.etree"
     print(f"tramlix {tramlix.__version__}, gpxpy {gpxpy.__version__} on {backend}, "
           f"Python {sys.version.split()[0]}")
-    print(f"large example: {large} ({large.stat().st_size / 1e6:.1f} MB, "
-          f"{tramlix.load(large).point_count:,} points)")
+    for path in (large, large_tcx):
+        print(f"large example: {path} ({path.stat().st_size / 1e6:.1f} MB, "
+              f"{tramlix.load(path).point_count:,} points)")
     table = Table()
     for path in files:
         gpx_rows(table, path)
+
+    tcx_files = [large_tcx]
+    if CORPUS.is_dir():
+        tcx_files += sorted((CORPUS / "tcx").glob("*.tcx"))
+    for path in tcx_files:
+        tcx_rows(table, path)
+    if shutil.which("gpsbabel"):
+        conversion_rows(table, large_tcx, ".gpx")
+        conversion_rows(table, large, ".tcx")
+    else:
+        print("  gpsbabel is not installed: conversions are not compared (apt-get install gpsbabel)")
 
     ratio = threads_ratio(large.read_bytes())
     print(f"  two threads loading at once: {ratio:.2f}x the throughput of one (target >= 1.7x)")
     extra = [f"Two threads loading {large.name} at once: {ratio:.2f}x the throughput of one (target >= 1.7x)."]
 
     if args.cxx_bench:
-        out = subprocess.run([str(args.cxx_bench), str(large)] + [str(p) for p in files[1:]],
+        xml_files = files + tcx_files
+        out = subprocess.run([str(args.cxx_bench)] + [str(p) for p in xml_files],
                              check=True, capture_output=True, text=True).stdout
         results: dict[tuple[str, str], dict] = {}
         for line in out.splitlines():
             row = json.loads(line)
             results[(Path(row["file"]).name, row["what"])] = row
         extra.append("")
-        extra.append("| file | expat, empty handlers | GPX reader | reader / expat (target >= 60%) |")
+        extra.append("| file | expat, empty handlers | tramlix reader | reader / expat (target >= 60%) |")
         extra.append("|---|---|---|---|")
-        for path in files:
+        for path in xml_files:
             bare = results[(path.name, "expat_bare")]["mb_per_s"]
             read = results[(path.name, "read")]["mb_per_s"]
             line = f"| {path.name} | {bare:,.0f} MB/s | {read:,.0f} MB/s | {100 * read / bare:.0f}% |"

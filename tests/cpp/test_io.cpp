@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -6,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "tramlix/io.hpp"
@@ -74,6 +76,28 @@ TEST_F(Io, IoErrorsNameThePath) {
   EXPECT_EQ(shown(load(with_nul)), io_error(with_nul, "Invalid argument"));
   EXPECT_EQ(shown(save(file_, with_nul)), io_error(with_nul, "Invalid argument"));
   EXPECT_EQ(fs::file_size(path("a")), kGpx.size());
+}
+
+}  // namespace
+}  // namespace tramlix
+
+namespace tramlix {
+namespace {
+
+// A pipe has no size to go by: the whole stream must still arrive, however many reads it takes.
+TEST(IoPipe, ReadsStreamsOfUnknownLength) {
+  const auto fifo =
+      std::filesystem::temp_directory_path() / ("tramlix-fifo-" + std::to_string(::getpid()));
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string document = "<gpx><trk><trkseg>";
+  for (int i = 0; i < 5000; ++i) document += "<trkpt lat=\"1.5\" lon=\"2.5\"><ele>3</ele></trkpt>";
+  document += "</trkseg></trk></gpx>";
+  std::thread writer([&] { std::ofstream(fifo) << document; });
+  auto file = load(fifo.string());
+  writer.join();
+  std::filesystem::remove(fifo);
+  ASSERT_TRUE(file) << file.error().display();
+  EXPECT_EQ(file->point_count(), 5000u);
 }
 
 }  // namespace

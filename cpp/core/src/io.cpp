@@ -1,10 +1,14 @@
 #include "tramlix/io.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -50,28 +54,58 @@ class FileDescriptor {
 // A path with a NUL byte would silently name a different file (the part before the NUL).
 bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
-std::expected<std::vector<std::uint8_t>, Error> read_file(const std::string& path) {
+// A buffer for a whole file. Large ones are aligned to 2 MiB and asked to be backed by huge
+// pages: a fresh 10 MB buffer otherwise costs thousands of page faults, more than reading the
+// file itself.
+struct FreeDeleter {
+  void operator()(std::uint8_t* data) const { std::free(data); }
+};
+using Buffer = std::unique_ptr<std::uint8_t[], FreeDeleter>;
+
+Buffer allocate(std::size_t size) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  if (size < kHugePage) {
+    if (auto* data = static_cast<std::uint8_t*>(std::malloc(size))) return Buffer(data);
+    throw std::bad_alloc();
+  }
+  size = (size + kHugePage - 1) / kHugePage * kHugePage;
+  auto* data = static_cast<std::uint8_t*>(std::aligned_alloc(kHugePage, size));
+  if (data == nullptr) throw std::bad_alloc();
+  ::madvise(data, size, MADV_HUGEPAGE);  // a hint: failure only costs speed
+  return Buffer(data);
+}
+
+struct FileBytes {
+  Buffer data;
+  std::size_t size = 0;
+};
+
+std::expected<FileBytes, Error> read_file(const std::string& path) {
   if (has_nul(path)) return std::unexpected(io_error(path, EINVAL));
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return std::unexpected(io_error(path, errno));
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return std::unexpected(io_error(path, errno));
-  std::vector<std::uint8_t> bytes;
-  // The size is a hint only: the file may grow or shrink, or be a pipe.
-  if (S_ISREG(info.st_mode) && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
-  std::size_t filled = 0;
+  // The size is a hint only: the file may grow or shrink, or be a pipe. One byte more than the
+  // size lets the read that finds the end need no larger buffer.
+  std::size_t capacity = 65536;
+  if (S_ISREG(info.st_mode) && info.st_size > 0) capacity = static_cast<std::size_t>(info.st_size) + 1;
+  FileBytes bytes{allocate(capacity), 0};
   for (;;) {
-    if (bytes.size() - filled < 65536) bytes.resize(std::max(bytes.capacity(), filled + 65536));
-    const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    if (bytes.size == capacity) {
+      capacity *= 2;
+      Buffer larger = allocate(capacity);
+      std::memcpy(larger.get(), bytes.data.get(), bytes.size);
+      bytes.data = std::move(larger);
+    }
+    const ssize_t got = ::read(fd.get(), bytes.data.get() + bytes.size, capacity - bytes.size);
     if (got < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(io_error(path, errno));
     }
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
+    if (got == 0) return bytes;
+    bytes.size += static_cast<std::size_t>(got);
   }
-  bytes.resize(filled);
-  return bytes;
 }
 
 std::expected<void, Error> write_file(const std::string& path, std::string_view bytes) {
@@ -147,7 +181,7 @@ std::expected<std::string, Error> dumps(const ActivityFile& file, Format format)
 std::expected<ActivityFile, Error> load(const std::string& path) {
   auto bytes = read_file(path);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
-  return loads(*bytes);
+  return loads({bytes->data.get(), bytes->size});
 }
 
 std::expected<void, Error> save(const ActivityFile& file, const std::string& path) {
