@@ -1,0 +1,66 @@
+// Profile-aware decoding: FIT bytes to messages with names, scaled values, units, enumeration
+// names, timestamps, expanded components, selected subfields, accumulated counters and named
+// developer fields.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "fit/error.hpp"
+#include "fit/value.hpp"
+
+namespace fit {
+
+class TypedDecoder;
+
+class DecoderBuilder {
+ public:
+  // Decodes `bytes`, which must outlive the decoder; every transform is on by default.
+  explicit DecoderBuilder(std::span<const std::uint8_t> bytes);
+
+  DecoderBuilder& apply_scale_and_offset(bool on);
+  DecoderBuilder& expand_components(bool on);
+  DecoderBuilder& select_subfields(bool on);
+  DecoderBuilder& name_enumeration_values(bool on);
+  DecoderBuilder& convert_date_times(bool on);
+  // Called with every finished message before it is returned.
+  DecoderBuilder& observer(std::function<void(const Message&)> observer);
+
+  TypedDecoder build() const;
+
+ private:
+  friend class TypedDecoder;
+  std::span<const std::uint8_t> bytes_;
+  std::function<void(const Message&)> observer_;
+  bool scale_and_offset_ = true;
+  bool components_ = true;
+  bool subfields_ = true;
+  bool enum_names_ = true;
+  bool date_times_ = true;
+};
+
+class TypedDecoder {
+ public:
+  TypedDecoder(TypedDecoder&&) noexcept;
+  TypedDecoder& operator=(TypedDecoder&&) noexcept;
+  ~TypedDecoder();
+
+  // Decodes the next data message into `message`, reusing its storage. Returns false at the
+  // end. An error is returned once; every later call then returns false.
+  std::expected<bool, FitError> next(Message& message);
+
+  // The same, yielding a new message; nullopt at the end.
+  std::expected<std::optional<Message>, FitError> next();
+
+ private:
+  friend class DecoderBuilder;
+  struct State;
+  explicit TypedDecoder(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace fit
