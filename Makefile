@@ -23,7 +23,7 @@ install: $(VPY)
 	rm -rf $(BUILD)/dist
 	$(VPY) -m pip wheel -q --no-deps -w $(BUILD)/dist .
 	$(VPY) -m pip install -q --force-reinstall --no-deps $(BUILD)/dist/tramlix-*.whl
-	$(VPY) -m pip install -q pytest hypothesis mypy
+	$(VPY) -m pip install -q pytest hypothesis mypy garmin-fit-sdk==21.200.0
 
 # The example activity, summarised, then converted GPX -> TCX -> GPX and summarised again.
 run: install
@@ -55,7 +55,8 @@ bench: install
 	  -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD)/bench -j $(JOBS)
 	$(VPY) -m pip install -q -r bench/requirements.txt
-	$(VPY) bench/run.py --cxx-bench $(BUILD)/bench/bench/tramlix-bench
+	$(VPY) bench/run.py --cxx-bench $(BUILD)/bench/bench/tramlix-bench \
+	  --fit-bench $(BUILD)/bench/bench/tramlix-fit-bench
 
 clean:
 	rm -rf $(BUILD) $(VENV)

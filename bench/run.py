@@ -18,7 +18,9 @@ import threading
 import time
 from pathlib import Path
 
+import fitdecode
 import gpxpy
+from garmin_fit_sdk import Decoder, Stream
 from tcxreader.tcxreader import TCXReader
 
 import tramlix
@@ -115,7 +117,22 @@ def tcx_rows(table: Table, path: Path) -> None:
               median_time(lambda: TCXReader().read(str(path)), min_runs=3), "tcxreader", ">= 20x")
 
 
-GPSBABEL_FORMAT = {".gpx": "gpx", ".tcx": "gtrnctr"}
+def fit_rows(table: Table, path: Path) -> None:
+    def sdk() -> None:
+        messages, errors = Decoder(Stream.from_file(str(path))).read()
+        assert not errors, errors
+
+    def fitdecode_frames() -> None:
+        with fitdecode.FitReader(str(path)) as reader:
+            for _frame in reader:
+                pass
+
+    ours = median_time(lambda: tramlix.load(path))
+    table.add("load FIT", path.name, ours, median_time(sdk, min_runs=3), "garmin_fit_sdk", ">= 100x")
+    table.add("load FIT", path.name, ours, median_time(fitdecode_frames, min_runs=3), "fitdecode", ">= 50x")
+
+
+GPSBABEL_FORMAT = {".gpx": "gpx", ".tcx": "gtrnctr", ".fit": "garmin_fit"}
 
 
 def conversion_rows(table: Table, source: Path, suffix: str) -> None:
@@ -135,7 +152,8 @@ def conversion_rows(table: Table, source: Path, suffix: str) -> None:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--cxx-bench", type=Path, help="the C++ benchmark executable (tramlix-bench)")
+    parser.add_argument("--cxx-bench", type=Path, help="the C++ XML benchmark (tramlix-bench)")
+    parser.add_argument("--fit-bench", type=Path, help="the C++ FIT benchmark (tramlix-fit-bench)")
     parser.add_argument("--out", type=Path, default=WORK / "results.md", help="where to write the table")
     args = parser.parse_args()
 
@@ -166,9 +184,18 @@ def main() -> None:
         tcx_files += sorted((CORPUS / "tcx").glob("*.tcx"))
     for path in tcx_files:
         tcx_rows(table, path)
+    fit_files: list[Path] = []
+    if CORPUS.is_dir():
+        fit_files = [p for p in sorted((CORPUS / "fit").glob("*.fit")) if p.stat().st_size > 100_000]
+        fit_files.sort(key=lambda p: p.name != "activity-large-fenxi2-multisport.fit")
+    for path in fit_files:
+        fit_rows(table, path)
+
     if shutil.which("gpsbabel"):
         conversion_rows(table, large_tcx, ".gpx")
         conversion_rows(table, large, ".tcx")
+        for path in fit_files[:1]:
+            conversion_rows(table, path, ".gpx")
     else:
         print("  gpsbabel is not installed: conversions are not compared (apt-get install gpsbabel)")
 
@@ -191,6 +218,20 @@ def main() -> None:
             bare = results[(path.name, "expat_bare")]["mb_per_s"]
             read = results[(path.name, "read")]["mb_per_s"]
             line = f"| {path.name} | {bare:,.0f} MB/s | {read:,.0f} MB/s | {100 * read / bare:.0f}% |"
+            extra.append(line)
+            print(f"  {line}")
+
+    if args.fit_bench and fit_files:
+        out = subprocess.run([str(args.fit_bench)] + [str(p) for p in fit_files],
+                             check=True, capture_output=True, text=True).stdout
+        extra += ["", "| file | typed decoder alone | whole FIT read (loads) |", "|---|---|---|"]
+        rows: dict[str, dict[str, dict]] = {}
+        for line in out.splitlines():
+            row = json.loads(line)
+            rows.setdefault(Path(row["file"]).name, {})[row["what"]] = row
+        for name, row in rows.items():
+            line = (f"| {name} | {row['typed_decoder']['mb_per_s']:,.0f} MB/s "
+                    f"({row['typed_decoder']['messages']:,} messages) | {row['loads']['mb_per_s']:,.0f} MB/s |")
             extra.append(line)
             print(f"  {line}")
 

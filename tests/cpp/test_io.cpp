@@ -44,6 +44,7 @@ TEST_F(Io, LoadsTrustsAnExplicitFormatWithoutSniffing) {
   EXPECT_EQ(file_.activities.at(0).name, "Run");
   const std::string_view fit("\x0e\0\0\0\0\0\0\0.FIT\0\0\0\0", 16);
   EXPECT_EQ(shown(loads(bytes(fit), Format::Gpx)).substr(0, 18), "invalid GPX data: ");
+  EXPECT_EQ(shown(loads(bytes(fit))).substr(0, 36), "invalid FIT data: file CRC mismatch:");
   EXPECT_EQ(shown(dumps(ActivityFile{}, Format::Fit)),
             std::string(kUnsupported) + "FIT is not supported yet");
 }

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fit/fit.hpp"
 #include "gpx/gpx.hpp"
 #include "tcx/tcx.hpp"
 #include "tramlix/text.hpp"
@@ -164,7 +165,7 @@ std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
   switch (*format) {
     case Format::Gpx: return gpx::read(as_text(data));
     case Format::Tcx: return tcx::read(as_text(data));
-    case Format::Fit: break;
+    case Format::Fit: return fit::read(data);
   }
   return std::unexpected(not_yet(*format));
 }

@@ -85,6 +85,32 @@ std::optional<std::string_view> enum_str_by_value(std::string_view type_name, st
 // The inverse: the value of a named enumeration value.
 std::optional<std::uint64_t> enum_value_by_str(std::string_view type_name, std::string_view name);
 
+// One named value of a profile type.
+struct EnumValue {
+  std::uint32_t value;
+  std::string_view name;
+};
+
+// A profile type (an enumeration or bit set such as "sport" or "file_flags") with its base type
+// and named values. Resolve it once with type_info() and keep the pointer on hot paths.
+struct TypeInfo {
+  std::string_view name;
+  std::span<const EnumValue> values;       // ordered by value
+  std::span<const std::uint16_t> by_name;  // indices into values, ordered by name length, then name
+  std::uint8_t base_type;
+
+  std::optional<std::string_view> name_of(std::uint64_t value) const;
+  std::optional<std::uint64_t> value_of(std::string_view name) const;
+};
+
+// The profile type with this name, or null (base type names such as "uint16" are not profile
+// types).
+const TypeInfo* type_info(std::string_view name);
+
+// All message descriptions, ordered by global number, and all profile types.
+std::span<const MessageInfo> message_table();
+std::span<const TypeInfo> type_table();
+
 // Global message numbers: the values the profile names, plus 0xFF00 (mfg_range_min) and
 // 0xFFFE (mfg_range_max).
 struct MesgNum {

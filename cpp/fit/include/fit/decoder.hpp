@@ -1,0 +1,89 @@
+// The message decoder: walks the records of one or more chained FIT files and yields their data
+// messages with undecoded (profile-free) values. Definitions, compressed-timestamp headers and
+// file boundaries are handled here and never yielded.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "fit/definition.hpp"
+#include "fit/error.hpp"
+#include "fit/raw_value.hpp"
+#include "fit/stream.hpp"
+
+namespace fit {
+
+struct RawField {
+  std::uint8_t number = 0;
+  RawValue value;
+};
+
+struct RawDevField {
+  std::uint8_t number = 0;
+  std::uint8_t developer_data_index = 0;
+  std::vector<std::uint8_t> bytes;  // undecoded
+};
+
+struct RawMessage {
+  std::uint16_t global_number = 0;
+  std::vector<RawField> fields;  // in definition order
+  std::vector<RawDevField> developer_fields;
+  // Set on the first data message of a chained file after the first.
+  bool new_file = false;
+  // The definition that laid the message out: its local type, and a number no other definition
+  // read by the same decoder shares, so that consumers can cache work per definition.
+  std::uint8_t local_type = 0;
+  std::uint64_t definition_id = 0;
+};
+
+class Decoder {
+ public:
+  // `bytes` must outlive the decoder; the messages it yields own their data.
+  explicit Decoder(std::span<const std::uint8_t> bytes) : in_(bytes) {}
+
+  // Decodes the next data message into `message`, reusing its storage. Returns false at the end.
+  // An error is returned once; every later call then returns false.
+  std::expected<bool, FitError> next(RawMessage& message);
+
+  // The same, yielding a new message; nullopt at the end.
+  std::expected<std::optional<RawMessage>, FitError> next() {
+    RawMessage message;
+    const auto more = next(message);
+    if (!more) return std::unexpected(more.error());
+    if (!*more) return std::nullopt;
+    return message;
+  }
+
+ private:
+  struct Slot {
+    bool defined = false;
+    std::uint64_t id = 0;
+    MessageDefinition definition;
+  };
+
+  std::expected<void, FitError> open_file();
+  std::expected<void, FitError> read_data(std::uint8_t local_type, bool compressed,
+                                          std::uint32_t timestamp, RawMessage& message);
+  std::unexpected<FitError> fail(FitError error) {
+    finished_ = true;
+    return std::unexpected(error);
+  }
+
+  InputStream in_;
+  std::array<Slot, 16> slots_;
+  std::uint64_t definitions_read_ = 0;
+  std::size_t data_end_ = 0;
+  std::uint32_t last_timestamp_ = 0;
+  bool has_timestamp_ = false;
+  bool in_file_ = false;
+  bool started_ = false;
+  bool finished_ = false;
+  bool pending_new_file_ = false;
+};
+
+}  // namespace fit

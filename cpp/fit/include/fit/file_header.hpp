@@ -1,0 +1,35 @@
+// Reading and writing the 12- or 14-byte header that opens every FIT file of a byte string.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <span>
+
+#include "fit/error.hpp"
+#include "fit/stream.hpp"
+
+namespace fit {
+
+struct FileHeader {
+  std::uint8_t size;        // 12 or 14
+  std::uint32_t data_size;  // bytes of records after the header
+  std::size_t data_begin;   // absolute offsets into the byte string
+  std::size_t data_end;
+};
+
+// Reads the header of the file starting at `position`: its size byte, its signature, and that
+// the data section and the 2-byte file CRC fit in what remains. Checks no CRC.
+std::expected<FileHeader, FitError> read_file_header(std::span<const std::uint8_t> bytes,
+                                                     std::size_t position);
+
+// Appends a 14-byte header with placeholders for the data size and header CRC; returns the
+// offset at which the file begins, for finish_file().
+std::size_t begin_file(OutputStream& out, std::uint8_t protocol_version,
+                       std::uint16_t profile_version);
+
+// Patches the data size and header CRC of the file begun at `start` and appends its file CRC.
+// Throws std::length_error when the data section exceeds what 32 bits can count.
+void finish_file(OutputStream& out, std::size_t start);
+
+}  // namespace fit

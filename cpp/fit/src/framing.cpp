@@ -1,0 +1,114 @@
+#include "fit/framing.hpp"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+#include "fit/file_header.hpp"
+
+namespace fit {
+namespace {
+
+constexpr std::size_t kMinHeaderSize = 12;
+constexpr std::size_t kCrcSize = 2;
+constexpr std::uint8_t kSignature[4] = {'.', 'F', 'I', 'T'};
+
+// Byte-wide tables instead of the published two nibble steps per byte; the same remainders.
+// Table k advances a byte that is followed by k more, so eight bytes take one step
+// ("slicing by eight").
+constexpr std::array<std::array<std::uint16_t, 256>, 8> make_crc_tables() {
+  std::array<std::array<std::uint16_t, 256>, 8> tables{};
+  for (unsigned i = 0; i < 256; ++i) {
+    std::uint16_t crc = static_cast<std::uint16_t>(i);
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : (crc >> 1);
+    }
+    tables[0][i] = crc;
+  }
+  for (unsigned k = 1; k < 8; ++k) {
+    for (unsigned i = 0; i < 256; ++i) {
+      const std::uint16_t previous = tables[k - 1][i];
+      tables[k][i] = static_cast<std::uint16_t>((previous >> 8) ^ tables[0][previous & 0xFF]);
+    }
+  }
+  return tables;
+}
+constexpr auto kCrcTables = make_crc_tables();
+
+std::uint16_t load_u16_le(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
+}  // namespace
+
+std::uint16_t crc16(std::span<const std::uint8_t> bytes, std::uint16_t crc) {
+  const auto& t = kCrcTables;
+  const std::uint8_t* p = bytes.data();
+  std::size_t n = bytes.size();
+  for (; n >= 8; n -= 8, p += 8) {
+    crc = static_cast<std::uint16_t>(
+        t[7][(p[0] ^ crc) & 0xFF] ^ t[6][(p[1] ^ (crc >> 8)) & 0xFF] ^ t[5][p[2]] ^ t[4][p[3]] ^
+        t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
+  }
+  for (; n > 0; --n, ++p) crc = static_cast<std::uint16_t>((crc >> 8) ^ t[0][(crc ^ *p) & 0xFF]);
+  return crc;
+}
+
+std::expected<FileHeader, FitError> read_file_header(std::span<const std::uint8_t> bytes,
+                                                     std::size_t position) {
+  const std::size_t remaining = position < bytes.size() ? bytes.size() - position : 0;
+  if (remaining < kMinHeaderSize) return std::unexpected(FileTooShort{kMinHeaderSize, remaining});
+  const auto file = bytes.subspan(position);
+  const std::uint8_t size = file[0];
+  if (size != 12 && size != 14) return std::unexpected(InvalidHeaderSize{size});
+  if (remaining < size) return std::unexpected(FileTooShort{size, remaining});
+  if (!std::equal(file.begin() + 8, file.begin() + 12, kSignature)) {
+    return std::unexpected(InvalidSignature{{file[8], file[9], file[10], file[11]}});
+  }
+  const std::uint32_t data_size = static_cast<std::uint32_t>(file[4]) | (file[5] << 8) |
+                                  (file[6] << 16) | (static_cast<std::uint32_t>(file[7]) << 24);
+  // 64-bit arithmetic: a data size near 2^32 cannot wrap here.
+  const std::size_t needed = std::size_t{size} + data_size + kCrcSize;
+  if (remaining < needed) return std::unexpected(FileTooShort{needed, remaining});
+  const std::size_t data_begin = position + size;
+  return FileHeader{size, data_size, data_begin, data_begin + data_size};
+}
+
+std::expected<void, FitError> check_integrity(std::span<const std::uint8_t> bytes) {
+  const auto header = read_file_header(bytes, 0);
+  if (!header) return std::unexpected(header.error());
+  if (header->size == 14) {
+    const std::uint16_t stored = load_u16_le(bytes, 12);
+    if (stored != 0) {
+      const std::uint16_t calculated = crc16(bytes.first(12));
+      if (stored != calculated) return std::unexpected(HeaderCrcMismatch{stored, calculated});
+    }
+  }
+  const std::uint16_t stored = load_u16_le(bytes, header->data_end);
+  const std::uint16_t calculated = crc16(bytes.first(header->data_end));
+  if (stored != calculated) return std::unexpected(FileCrcMismatch{stored, calculated});
+  return {};
+}
+
+std::size_t begin_file(OutputStream& out, std::uint8_t protocol_version,
+                       std::uint16_t profile_version) {
+  const std::size_t start = out.size();
+  out.append_u8(14);
+  out.append_u8(protocol_version);
+  out.append_u16_le(profile_version);
+  out.append_u32_le(0);
+  out.append_bytes(kSignature);
+  out.append_u16_le(0);
+  return start;
+}
+
+void finish_file(OutputStream& out, std::size_t start) {
+  const std::size_t data_size = out.size() - start - 14;
+  if (data_size > 0xFFFFFFFFu) throw std::length_error("FIT segment data exceeds u32::MAX bytes");
+  out.overwrite_u32_le(start + 4, static_cast<std::uint32_t>(data_size));
+  const std::span<const std::uint8_t> file = std::span(out.bytes()).subspan(start);
+  out.overwrite_u16_le(start + 12, crc16(file.first(12)));
+  out.append_u16_le(crc16(std::span(out.bytes()).subspan(start)));
+}
+
+}  // namespace fit

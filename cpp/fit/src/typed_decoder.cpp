@@ -1,0 +1,297 @@
+#include "fit/typed_decoder.hpp"
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <utility>
+
+#include "fit/decoder.hpp"
+#include "fit/dev_fields.hpp"
+#include "fit/profile.hpp"
+#include "transforms.hpp"
+
+namespace fit {
+namespace {
+
+using transforms::TypeClass;
+
+constexpr std::uint16_t kFieldDescription = 206;
+
+// Profile work for one definition, done when the definition is first used rather than per message.
+struct FieldPlan {
+  const profile::FieldInfo* info = nullptr;  // null: a field the profile does not describe
+  TypeClass type;
+  std::uint8_t first_same = 0;  // index of the first field with the same number
+};
+
+struct DefinitionPlan {
+  std::uint64_t definition_id = 0;
+  const profile::MessageInfo* message = nullptr;
+  std::vector<FieldPlan> fields;
+  std::size_t field_count = 0;  // fields of a message, expanded components included
+  transforms::FieldIndex index;
+  std::vector<const profile::Subfield*> selected;  // per field, for the current message
+};
+
+// The low byte of an 8-bit unsigned or enum scalar, or of a one-byte byte list.
+std::optional<std::uint8_t> unsigned_byte(const RawValue& value) {
+  if (value.is_scalar() && (value.type() == base_type::kEnum || value.type() == base_type::kUint8 ||
+                            value.type() == base_type::kUint8z)) {
+    return static_cast<std::uint8_t>(value.scalar_bits());
+  }
+  if (value.is_bytes() && value.data().size() == 1) return value.data()[0];
+  return std::nullopt;
+}
+
+// Field values are reassigned in place so a reused message keeps the storage of its texts.
+Field& next_field(std::vector<Field>& fields, std::size_t& count) {
+  if (count == fields.size()) fields.emplace_back();
+  return fields[count++];
+}
+
+void set_profile_field(Field& field, std::string_view name, std::string_view units,
+                       std::uint8_t number) {
+  field.name = name;
+  field.units = units;
+  field.has_units = !units.empty();
+  field.developer = false;
+  field.number = number;
+  field.developer_data_index = 0;
+  if (field.owner) field.owner.reset();
+}
+
+}  // namespace
+
+struct TypedDecoder::State {
+  explicit State(const DecoderBuilder& builder)
+      : decoder(builder.bytes_),
+        observer(builder.observer_),
+        flags{builder.scale_and_offset_, builder.components_, builder.subfields_,
+              builder.enum_names_, builder.date_times_} {}
+
+  DefinitionPlan& plan_for(const RawMessage& raw);
+  void register_developer_field(const RawMessage& raw);
+  void decode(const RawMessage& raw, Message& message);
+  // Adds a profile field described by `info` (a field or the subfield chosen for it), then the
+  // fields expanded from its components. A field the profile marks as accumulated (record
+  // distance, total_cycles) is the running total of components; when the file gives it directly
+  // it already is a total, and counting its changes would turn a reset (the distance of a new
+  // sport) into a wrap-around of 2^32, so its value is taken as it stands.
+  template <class Info>
+  void emit(const RawMessage& raw, const RawField& raw_field, const Info& info,
+            const TypeClass& type, std::vector<Field>& fields, std::size_t& count) {
+    Field& field = next_field(fields, count);
+    set_profile_field(field, info.name, info.units, raw_field.number);
+    transforms::transform_value(raw_field.value, type, info.scale, info.offset, flags, field.value);
+    if (flags.components && !info.components.empty()) {
+      expand(raw_field, info.components, raw.global_number, fields, count);
+    }
+  }
+  void expand(const RawField& raw, std::span<const profile::Component> components,
+              std::uint16_t global_number, std::vector<Field>& fields, std::size_t& count);
+
+  Decoder decoder;
+  RawMessage raw;
+  RawValue scratch;
+  transforms::Accumulator accumulator;
+  DevFieldRegistry registry;
+  std::array<DefinitionPlan, 16> plans;
+  std::function<void(const Message&)> observer;
+  transforms::Flags flags;
+};
+
+DefinitionPlan& TypedDecoder::State::plan_for(const RawMessage& raw) {
+  DefinitionPlan& plan = plans[raw.local_type];
+  if (plan.definition_id == raw.definition_id) return plan;
+  plan.definition_id = raw.definition_id;
+  plan.message = profile::mesg_info_by_num(raw.global_number);
+  plan.fields.assign(raw.fields.size(), FieldPlan{});
+  plan.field_count = raw.fields.size() + raw.developer_fields.size();
+  plan.index.build(raw.fields);
+  for (std::size_t i = 0; i < raw.fields.size(); ++i) {
+    FieldPlan& field = plan.fields[i];
+    const std::uint8_t number = raw.fields[i].number;
+    field.first_same = plan.index.first(number);
+    if (plan.message == nullptr) continue;
+    field.info = plan.message->field(number);
+    if (field.info == nullptr) continue;
+    field.type = transforms::classify(field.info->type_name);
+    plan.field_count += field.info->components.size();
+  }
+  plan.selected.assign(raw.fields.size(), nullptr);
+  return plan;
+}
+
+void TypedDecoder::State::register_developer_field(const RawMessage& raw) {
+  const RawValue* by_number[9] = {};
+  for (const RawField& field : raw.fields) {
+    if (field.number < 9 && by_number[field.number] == nullptr)
+      by_number[field.number] = &field.value;
+  }
+  const auto byte_of = [&](std::uint8_t number) -> std::optional<std::uint8_t> {
+    return by_number[number] ? unsigned_byte(*by_number[number]) : std::nullopt;
+  };
+  const auto text_of = [&](std::uint8_t number) -> std::optional<std::string_view> {
+    if (by_number[number] && by_number[number]->is_string()) return by_number[number]->text();
+    return std::nullopt;
+  };
+  std::optional<double> scale;
+  if (const auto s = byte_of(6); s && *s != 1 && *s != 0) scale = *s;  // 0 would divide by zero
+  std::optional<double> offset;
+  if (const auto o = byte_of(7)) {
+    offset = *o;
+  } else if (by_number[7] && by_number[7]->is_scalar() &&
+             by_number[7]->type() == base_type::kSint8) {
+    offset = static_cast<double>(by_number[7]->signed_value());  // the profile's own type
+  }
+  if (offset == 0.0) offset.reset();
+  registry.register_field(byte_of(0).value_or(0), byte_of(1).value_or(0),
+                          text_of(3).value_or("unknown"), byte_of(2).value_or(0xFF), scale, offset,
+                          text_of(8));
+}
+
+void TypedDecoder::State::expand(const RawField& raw,
+                                 std::span<const profile::Component> components,
+                                 std::uint16_t global_number, std::vector<Field>& fields,
+                                 std::size_t& count) {
+  std::uint8_t scalar_bytes[8];
+  std::span<const std::uint8_t> bytes;
+  if (raw.value.is_integer_scalar()) {
+    bytes = std::span(scalar_bytes, transforms::scalar_component_bytes(
+                                        components, raw.value.scalar_bits(), scalar_bytes));
+  } else if (raw.value.is_bytes() || raw.value.is_array()) {
+    bytes = raw.value.data();
+  } else {
+    return;
+  }
+  static const TypeClass kUnsigned = transforms::classify("uint64");
+  transforms::BitCursor cursor(bytes);
+  for (const profile::Component& component : components) {
+    std::uint64_t value;
+    if (!cursor.take(component.bits, value)) break;
+    if (component.accumulate) {
+      value = accumulator.accumulate(global_number, raw.number, value, component.bits);
+    }
+    Field& field = next_field(fields, count);
+    set_profile_field(field, component.target, component.units, 0);
+    transforms::transform_unsigned(value, kUnsigned, component.scale, component.offset, flags,
+                                   field.value);
+  }
+}
+
+void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
+  DefinitionPlan& plan = plan_for(raw);
+  message.name = plan.message ? plan.message->name : "unknown";
+  message.global_number = raw.global_number;
+  std::vector<Field>& fields = message.fields;
+  fields.reserve(plan.field_count);  // one allocation for a new message, none for a reused one
+  std::size_t count = 0;
+
+  for (std::size_t i = 0; i < raw.fields.size(); ++i) {
+    const RawField& raw_field = raw.fields[i];
+    const FieldPlan& field_plan = plan.fields[i];
+    if (field_plan.info == nullptr) {
+      Field& field = next_field(fields, count);
+      set_profile_field(field, "unknown", {}, raw_field.number);
+      transforms::raw_to_value_passthrough(raw_field.value, field.value);
+      continue;
+    }
+    const profile::FieldInfo& info = *field_plan.info;
+    if (flags.subfields && !info.subfields.empty()) {
+      // Every field with one number selects alike: the references read the first of each.
+      if (field_plan.first_same == i) {
+        plan.selected[i] = transforms::select_subfield(info, *plan.message, raw.fields, plan.index);
+      }
+      if (const profile::Subfield* subfield = plan.selected[field_plan.first_same]) {
+        emit(raw, raw_field, *subfield, transforms::classify(subfield->type_name), fields, count);
+        continue;
+      }
+    }
+    emit(raw, raw_field, info, field_plan.type, fields, count);
+  }
+
+  static const TypeClass kPlain{};
+  for (const RawDevField& raw_field : raw.developer_fields) {
+    Field& field = next_field(fields, count);
+    field.developer = true;
+    field.number = raw_field.number;
+    field.developer_data_index = raw_field.developer_data_index;
+    const auto* entry = registry.find(raw_field.developer_data_index, raw_field.number);
+    if (entry == nullptr) {
+      field.name = "developer_field";
+      field.units = {};
+      field.has_units = false;
+      if (field.owner) field.owner.reset();
+      field.value = std::vector<std::uint8_t>(raw_field.bytes.begin(), raw_field.bytes.end());
+      continue;
+    }
+    const DevFieldInfo& info = **entry;
+    field.name = info.name;
+    field.has_units = info.units.has_value();
+    field.units = field.has_units ? std::string_view(*info.units) : std::string_view();
+    field.owner = *entry;
+    if (decode_value(scratch, info.base_type, raw_field.bytes, false, raw_field.number)) {
+      transforms::transform_value(scratch, kPlain, info.scale, info.offset, flags, field.value);
+    } else {
+      field.value = std::vector<std::uint8_t>(raw_field.bytes.begin(), raw_field.bytes.end());
+    }
+  }
+  fields.erase(fields.begin() + static_cast<std::ptrdiff_t>(count), fields.end());
+}
+
+DecoderBuilder::DecoderBuilder(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+DecoderBuilder& DecoderBuilder::apply_scale_and_offset(bool on) {
+  scale_and_offset_ = on;
+  return *this;
+}
+DecoderBuilder& DecoderBuilder::expand_components(bool on) {
+  components_ = on;
+  return *this;
+}
+DecoderBuilder& DecoderBuilder::select_subfields(bool on) {
+  subfields_ = on;
+  return *this;
+}
+DecoderBuilder& DecoderBuilder::name_enumeration_values(bool on) {
+  enum_names_ = on;
+  return *this;
+}
+DecoderBuilder& DecoderBuilder::convert_date_times(bool on) {
+  date_times_ = on;
+  return *this;
+}
+DecoderBuilder& DecoderBuilder::observer(std::function<void(const Message&)> observer) {
+  observer_ = std::move(observer);
+  return *this;
+}
+
+TypedDecoder DecoderBuilder::build() const {
+  return TypedDecoder(std::make_unique<TypedDecoder::State>(*this));
+}
+
+TypedDecoder::TypedDecoder(std::unique_ptr<State> state) : state_(std::move(state)) {}
+TypedDecoder::TypedDecoder(TypedDecoder&&) noexcept = default;
+TypedDecoder& TypedDecoder::operator=(TypedDecoder&&) noexcept = default;
+TypedDecoder::~TypedDecoder() = default;
+
+std::expected<bool, FitError> TypedDecoder::next(Message& message) {
+  State& state = *state_;
+  const auto more = state.decoder.next(state.raw);
+  if (!more || !*more) return more;
+  if (state.raw.new_file && !state.accumulator.empty()) state.accumulator.clear();
+  if (state.raw.global_number == kFieldDescription) state.register_developer_field(state.raw);
+  state.decode(state.raw, message);
+  if (state.observer) state.observer(message);
+  return true;
+}
+
+std::expected<std::optional<Message>, FitError> TypedDecoder::next() {
+  Message message;
+  const auto more = next(message);
+  if (!more) return std::unexpected(more.error());
+  if (!*more) return std::nullopt;
+  return message;
+}
+
+}  // namespace fit
