@@ -50,7 +50,7 @@ test-abi3: install
 	tools/check-abi3 $(BUILD)/dist/tramlix-*.whl
 
 bench: install
-	tools/install-test-deps --bench
+	tools/install-test-deps
 	cmake -S . -B $(BUILD)/bench -DTRAMLIX_BUILD_PYTHON=OFF -DTRAMLIX_BUILD_BENCH=ON \
 	  -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD)/bench -j $(JOBS)

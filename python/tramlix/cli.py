@@ -10,7 +10,7 @@ import sys
 from collections.abc import Sequence
 from typing import Any, TextIO
 
-from . import Activity, __version__, load
+from . import Activity, DeviceInfo, __version__, load
 
 PROG = "tramlix"
 
@@ -51,9 +51,12 @@ track points. Values the file does not provide are shown as "-"."""
 
 _INFO_EPILOG = """\
 With --json the output is a JSON list with one object per file:
-  {"path": ..., "error": null or a message, "activities": [...]}
+  {"path": ..., "error": null or a message, "device": {...} or null,
+   "activities": [...]}
 where each activity holds the same figures in SI units (metres, seconds,
 metres per second) with times in ISO 8601 form; absent values are null.
+The device (manufacturer, product, serial number, software version) comes
+from FIT files; GPX and TCX files have none.
 
 examples:
   tramlix info ride.fit
@@ -168,17 +171,19 @@ def _info(args: argparse.Namespace) -> int:
     reports: list[dict[str, Any]] = []
     for path in args.files:
         try:
-            activities = [_figures(activity) for activity in load(path).activities]
+            file = load(path)
+            device = _device(file.device_info)
+            activities = [_figures(activity) for activity in file.activities]
             error = None
         except Exception as caught:  # noqa: BLE001
             _report(path, caught)
-            activities, error, failed = [], str(caught), True
+            device, activities, error, failed = None, [], str(caught), True
         if args.json:
-            reports.append({"path": path, "error": error, "activities": activities})
+            reports.append({"path": path, "error": error, "device": device, "activities": activities})
         elif error is None:
             if printed:
                 sys.stdout.write("\n")
-            _print_info(sys.stdout, path, activities)
+            _print_info(sys.stdout, path, device, activities)
             printed = True
     if args.json:
         json.dump(reports, sys.stdout, indent=2, ensure_ascii=False, allow_nan=False)
@@ -189,6 +194,30 @@ def _info(args: argparse.Namespace) -> int:
 def _finite(value: float | None) -> float | None:
     """JSON has no NaN or infinity: such values read as absent."""
     return value if value is not None and math.isfinite(value) else None
+
+
+def _device(info: DeviceInfo | None) -> dict[str, Any] | None:
+    """The recording device, as FIT files describe it (GPX and TCX carry none)."""
+    if info is None:
+        return None
+    fields = ("manufacturer", "manufacturer_id", "product", "product_id", "product_name",
+              "serial_number", "software_version", "device_index", "source_type")  # fmt: skip
+    return {name: getattr(info, name) for name in fields}
+
+
+def _device_text(device: dict[str, Any]) -> str:
+    maker = device["manufacturer"] or (
+        None if device["manufacturer_id"] is None else f"manufacturer {device['manufacturer_id']}"
+    )
+    product = device["product_name"] or device["product"] or (
+        None if device["product_id"] is None else f"product {device['product_id']}"
+    )
+    parts = [" ".join(part for part in (maker, product) if part) or _ABSENT]
+    if device["serial_number"] is not None:
+        parts.append(f"serial {device['serial_number']}")
+    if device["software_version"] is not None:
+        parts.append(f"software {device['software_version']:g}")
+    return ", ".join(parts)
 
 
 def _figures(activity: Activity) -> dict[str, Any]:
@@ -222,8 +251,12 @@ def _figures(activity: Activity) -> dict[str, Any]:
     }
 
 
-def _print_info(out: TextIO, path: str, activities: list[dict[str, Any]]) -> None:
+def _print_info(
+    out: TextIO, path: str, device: dict[str, Any] | None, activities: list[dict[str, Any]]
+) -> None:
     out.write(f"{path}\n")
+    if device is not None:
+        out.write(f"  device {_device_text(device)}\n")
     if not activities:
         out.write("  no activities\n")
     for number, figures in enumerate(activities, 1):

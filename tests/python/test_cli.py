@@ -85,8 +85,9 @@ def test_info_json(capsys, tmp_path, run_gpx):
     code, out, err = run(capsys, "info", "--json", run_gpx, missing, odd)
     assert code == 1 and blames(err, missing, "cannot read or write")
     good, bad, _ = json.loads(out, parse_constant=lambda name: pytest.fail(f"{name} in JSON"))
-    assert bad == {"path": str(missing), "error": err.split(": ", 3)[3][:-1], "activities": []}
-    assert (good["path"], good["error"]) == (str(run_gpx), None)
+    message = err.split(": ", 3)[3][:-1]
+    assert bad == {"path": str(missing), "error": message, "device": None, "activities": []}
+    assert (good["path"], good["error"], good["device"]) == (str(run_gpx), None, None)
     assert good["activities"] == [{
         "sport": "running", "name": "Morning Run", "start_time": "2024-05-01T00:00:00.125+00:00",
         "end_time": "2024-05-01T01:00:00.125+00:00", "duration_seconds": 3600.0,
@@ -134,3 +135,19 @@ def test_a_closed_pipe_is_not_a_traceback(tmp_path):
     reader_gone = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=ENV)
     reader_gone.stdout.close()
     assert reader_gone.communicate(timeout=120)[1] == b""
+
+
+def test_info_reports_fit_activities_and_their_device(capsys):
+    from conftest import CORPUS
+
+    path = CORPUS / "fit" / "garmin-fenix-5-run.fit"
+    if not path.is_file():
+        pytest.skip(f"the shared corpus is not at {CORPUS} (a clone without it)")
+    code, out, err = run(capsys, "info", path)
+    assert (code, err) == (0, "")
+    assert "  device manufacturer 42768 product 8195, serial 3944483460, software 34\n" in out
+    assert "    sport           running\n" in out and "    points          21\n" in out
+    code, out, err = run(capsys, "info", "--json", path)
+    (report,) = json.loads(out)
+    assert report["device"]["serial_number"] == 3944483460
+    assert report["activities"][0]["point_count"] == 21
