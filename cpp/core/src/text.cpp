@@ -1,9 +1,12 @@
 #include "tramlix/text.hpp"
 
+#include <cerrno>
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -260,12 +263,24 @@ std::optional<double> parse_number<double>(std::string_view text) {
   if (i != body.size()) return std::nullopt;
 
   double value = 0;
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
   const auto result = std::from_chars(body.data(), body.data() + body.size(), value);
-  if (result.ec == std::errc::result_out_of_range) {
+  const bool out_of_range = result.ec == std::errc::result_out_of_range;
+  if (!out_of_range && (result.ec != std::errc{} || result.ptr != body.data() + body.size())) {
+    return std::nullopt;
+  }
+#else
+  // Standard libraries without floating-point from_chars: the syntax is checked above, and
+  // strtod in the C locale rounds the same way.
+  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t{});
+  const std::string copy(body);
+  errno = 0;
+  value = strtod_l(copy.c_str(), nullptr, c_locale);
+  const bool out_of_range = errno == ERANGE && (value == 0 || std::isinf(value));
+#endif
+  if (out_of_range) {
     // Only a result that rounds to zero or beyond the largest finite value lands here.
     value = magnitude + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-  } else if (result.ec != std::errc{} || result.ptr != body.data() + body.size()) {
-    return std::nullopt;
   }
   return negative ? -value : value;
 }

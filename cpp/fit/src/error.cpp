@@ -60,6 +60,9 @@ struct Display {
   std::string operator()(const FieldTooLarge& e) const {
     return format("encoder: %s of size %zu exceeds 255 byte wire limit", kind_name(e.kind), e.size);
   }
+  std::string operator()(const SegmentTooLarge&) const {
+    return "FIT segment data exceeds u32::MAX bytes";
+  }
 };
 
 }  // namespace

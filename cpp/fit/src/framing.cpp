@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <stdexcept>
 
 #include "fit/file_header.hpp"
 
@@ -102,13 +101,19 @@ std::size_t begin_file(OutputStream& out, std::uint8_t protocol_version,
   return start;
 }
 
-void finish_file(OutputStream& out, std::size_t start) {
-  const std::size_t data_size = out.size() - start - 14;
-  if (data_size > 0xFFFFFFFFu) throw std::length_error("FIT segment data exceeds u32::MAX bytes");
-  out.overwrite_u32_le(start + 4, static_cast<std::uint32_t>(data_size));
+std::expected<std::uint32_t, FitError> data_size_field(std::size_t data_size) {
+  if (data_size > 0xFFFFFFFFu) return std::unexpected(SegmentTooLarge{data_size});
+  return static_cast<std::uint32_t>(data_size);
+}
+
+std::expected<void, FitError> finish_file(OutputStream& out, std::size_t start) {
+  const auto data_size = data_size_field(out.size() - start - 14);
+  if (!data_size) return std::unexpected(data_size.error());
+  out.overwrite_u32_le(start + 4, *data_size);
   const std::span<const std::uint8_t> file = std::span(out.bytes()).subspan(start);
   out.overwrite_u16_le(start + 12, crc16(file.first(12)));
   out.append_u16_le(crc16(std::span(out.bytes()).subspan(start)));
+  return {};
 }
 
 }  // namespace fit

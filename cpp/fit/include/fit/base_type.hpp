@@ -50,6 +50,12 @@ constexpr bool is_valid_code(std::uint8_t code) {
   return code < kCount;
 }
 
+// The base type byte a definition carries for `code`: the endian-ability flag (bit 7) is set for
+// the multi-byte types, as the published base type bytes have it (uint16 is 0x84).
+constexpr std::uint8_t wire_byte(std::uint8_t code) {
+  return kElementSize[code] > 1 ? static_cast<std::uint8_t>(code | 0x80) : code;
+}
+
 constexpr bool is_signed_integer(std::uint8_t code) {
   return code == kSint8 || code == kSint16 || code == kSint32 || code == kSint64;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <variant>
 
 namespace fit {
@@ -59,15 +60,30 @@ struct FieldTooLarge {
   std::size_t size;
   bool operator==(const FieldTooLarge&) const = default;
 };
+// A data section longer than the header's 32-bit size field can count.
+struct SegmentTooLarge {
+  std::uint64_t size;
+  bool operator==(const SegmentTooLarge&) const = default;
+};
+
+template <class T, class Variant>
+struct IsAlternative;
+template <class T, class... Alternatives>
+struct IsAlternative<T, std::variant<Alternatives...>>
+    : std::bool_constant<(std::is_same_v<T, Alternatives> || ...)> {};
 
 class FitError {
  public:
-  using Variant = std::variant<FileTooShort, InvalidHeaderSize, InvalidSignature, HeaderCrcMismatch,
-                               FileCrcMismatch, UnexpectedEof, UnknownBaseType,
-                               UndefinedLocalMessage, MalformedField, FieldTooLarge>;
+  using Variant =
+      std::variant<FileTooShort, InvalidHeaderSize, InvalidSignature, HeaderCrcMismatch,
+                   FileCrcMismatch, UnexpectedEof, UnknownBaseType, UndefinedLocalMessage,
+                   MalformedField, FieldTooLarge, SegmentTooLarge>;
 
+  // Every variant converts implicitly; nothing else does (an unconstrained template here would
+  // also claim to convert std::expected and other wrappers).
   template <class T>
-  FitError(T variant) : variant_(variant) {}  // NOLINT: every variant converts implicitly
+    requires IsAlternative<T, Variant>::value
+  FitError(T variant) : variant_(variant) {}  // NOLINT(google-explicit-constructor)
 
   const Variant& variant() const { return variant_; }
   template <class T>

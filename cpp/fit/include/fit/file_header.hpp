@@ -28,8 +28,12 @@ std::expected<FileHeader, FitError> read_file_header(std::span<const std::uint8_
 std::size_t begin_file(OutputStream& out, std::uint8_t protocol_version,
                        std::uint16_t profile_version);
 
+// The header's data size field for a data section of `data_size` bytes: SegmentTooLarge when
+// 32 bits cannot count it.
+std::expected<std::uint32_t, FitError> data_size_field(std::size_t data_size);
+
 // Patches the data size and header CRC of the file begun at `start` and appends its file CRC.
-// Throws std::length_error when the data section exceeds what 32 bits can count.
-void finish_file(OutputStream& out, std::size_t start);
+// A data section longer than 32 bits can count is SegmentTooLarge, and `out` is left as it was.
+std::expected<void, FitError> finish_file(OutputStream& out, std::size_t start);
 
 }  // namespace fit

@@ -80,6 +80,10 @@ class OutputStream {
   void append_bytes(std::span<const std::uint8_t> run) {
     bytes_.insert(bytes_.end(), run.begin(), run.end());
   }
+  // Drops everything from `size` on; a larger size changes nothing.
+  void truncate(std::size_t size) {
+    if (size < bytes_.size()) bytes_.resize(size);
+  }
 
   // Overwrite bytes written earlier; the range must already exist.
   void overwrite_u16_le(std::size_t offset, std::uint16_t value) {
