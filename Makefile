@@ -25,13 +25,14 @@ install: $(VPY)
 	$(VPY) -m pip install -q --force-reinstall --no-deps $(BUILD)/dist/tramlix-*.whl
 	$(VPY) -m pip install -q pytest hypothesis mypy garmin-fit-sdk==21.200.0
 
-# The example activity, summarised, then converted GPX -> TCX -> GPX and summarised again.
+# The example activity summarised, then converted FIT -> GPX -> TCX -> FIT and summarised again.
 run: install
 	@mkdir -p $(BUILD)/out
-	$(VENV)/bin/tramlix info $(EXAMPLE).gpx
-	$(VENV)/bin/tramlix convert $(EXAMPLE).gpx $(BUILD)/out/run.tcx
-	$(VENV)/bin/tramlix convert $(BUILD)/out/run.tcx $(BUILD)/out/run.gpx
-	$(VENV)/bin/tramlix info $(BUILD)/out/run.tcx $(BUILD)/out/run.gpx
+	$(VENV)/bin/tramlix info $(EXAMPLE).fit
+	$(VENV)/bin/tramlix convert $(EXAMPLE).fit $(BUILD)/out/run.gpx
+	$(VENV)/bin/tramlix convert $(BUILD)/out/run.gpx $(BUILD)/out/run.tcx
+	$(VENV)/bin/tramlix convert $(BUILD)/out/run.tcx $(BUILD)/out/run.fit
+	$(VENV)/bin/tramlix info $(BUILD)/out/run.fit
 
 test: test-cpp test-python test-abi3
 

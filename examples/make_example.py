@@ -5,7 +5,7 @@ fountain (recorded, standing still) and a pause of the watch that splits the tra
 segments. Every point carries position, elevation, time, cumulative distance, speed, heart
 rate, cadence, running power and temperature.
 
-    python examples/make_example.py                  # writes examples/run.gpx and run.tcx
+    python examples/make_example.py                  # writes examples/run.gpx, .tcx and .fit
     python examples/make_example.py --points 25000 --out build/bench/large.gpx
 
 The output is deterministic: the same arguments give the same bytes.
@@ -134,7 +134,7 @@ def main() -> None:
     args = parser.parse_args()
     interval = args.seconds_per_point or 3600.0 / args.points
     activity_file = build(args.points, interval, args.seed)
-    outputs = args.out or [Path(__file__).with_name(name) for name in ("run.gpx", "run.tcx")]
+    outputs = args.out or [Path(__file__).with_name(f"run.{ext}") for ext in ("gpx", "tcx", "fit")]
     for out in outputs:
         out.parent.mkdir(parents=True, exist_ok=True)
         activity_file.save(out)

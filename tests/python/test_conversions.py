@@ -99,7 +99,7 @@ def test_written_documents_are_schema_valid(tmp_path_factory, file):
 def test_committed_examples_are_what_the_script_makes(tmp_path):
     """The bundled files come from examples/make_example.py and nothing else."""
     examples = Path(__file__).resolve().parents[2] / "examples"
-    outputs = [tmp_path / "run.gpx", tmp_path / "run.tcx"]
+    outputs = [tmp_path / f"run.{ext}" for ext in ("gpx", "tcx", "fit")]
     subprocess.run([sys.executable, str(examples / "make_example.py"),
                     *(arg for out in outputs for arg in ("--out", str(out)))],
                    check=True, capture_output=True)  # fmt: skip

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "fit/value.hpp"
@@ -13,8 +14,21 @@
 
 namespace tramlix::fit {
 
+// 2^31 semicircles make 180 degrees.
+inline constexpr double kSemicirclesPerDegree = 11930464.711111112;
+
 // Reads a FIT file (chained files included); failures are InvalidData labelled "FIT".
 std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes);
+
+// The messages of a FIT activity file for `file`, in file order: file_id, device_info when the
+// file has device information, then per activity its records and, when its start and end are
+// known, one lap, session and activity message. Values are in the model's units; the encoder
+// applies the profile's scales.
+std::vector<::fit::Message> activity_messages(const ActivityFile& file);
+
+// Encodes `file` as a FIT activity file (protocol 2.0, profile 21.200); failures are Encode
+// labelled "FIT".
+std::expected<std::string, Error> write(const ActivityFile& file);
 
 // Maps decoded messages, in file order, onto one activity file. Records become points, each
 // session closes the activity they belong to, and file_id and device_info fill one DeviceInfo;

@@ -16,9 +16,6 @@ namespace {
 
 constexpr std::string_view kLabel = "FIT";
 
-// 2^31 semicircles make 180 degrees.
-constexpr double kSemicirclesPerDegree = 11930464.711111112;
-
 using ::fit::Value;
 
 std::optional<double> numeric(const Value& value) {
