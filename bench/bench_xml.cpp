@@ -4,39 +4,19 @@
 //   tramlix-bench [--only WHAT] FILE...   (WHAT: expat_bare, read, write_gpx, moving_data)
 #include <expat.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "gpx/gpx.hpp"
+#include "timing.hpp"
 #include "tramlix/io.hpp"
 #include "tramlix/model.hpp"
 
 namespace {
 
-std::string read_file(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
-// Median wall time of `work`, repeated for at least half a second and at least 7 times.
-double median_seconds(const std::function<void()>& work) {
-  std::vector<double> times;
-  const auto begin = std::chrono::steady_clock::now();
-  while (times.size() < 7 || (std::chrono::steady_clock::now() - begin < std::chrono::milliseconds(500) &&
-                              times.size() < 1000)) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
 
 void XMLCALL empty_start(void*, const XML_Char*, const XML_Char**) {}
 void XMLCALL empty_end(void*, const XML_Char*) {}
@@ -64,7 +44,7 @@ void report(const char* file, const char* what, double seconds, std::size_t byte
 
 // Runs and reports one measurement unless --only names another.
 void measure(const char* file, const char* what, std::size_t bytes, const std::function<void()>& work) {
-  if (only.empty() || only == what) report(file, what, median_seconds(work), bytes);
+  if (only.empty() || only == what) report(file, what, bench::median_seconds(work), bytes);
 }
 
 int main(int argc, char** argv) {
@@ -74,7 +54,7 @@ int main(int argc, char** argv) {
     first = 3;
   }
   for (int i = first; i < argc; ++i) {
-    const std::string bytes = read_file(argv[i]);
+    const std::string bytes = bench::read_file<std::string>(argv[i]);
     const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                              bytes.size());
     auto file = tramlix::loads(data);
