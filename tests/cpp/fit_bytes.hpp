@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,11 +24,19 @@ inline Bytes le32(std::uint32_t v) {
 inline Bytes text(std::string_view s) {
   return Bytes(s.begin(), s.end());
 }
-
 inline Bytes cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
   return out;
+}
+// "<d2 04>": bytes as tests spell them.
+inline std::string hex(std::span<const std::uint8_t> bytes) {
+  std::string out = "<";
+  char digits[4];
+  for (const std::uint8_t b : bytes) {
+    out.append(digits, std::snprintf(digits, sizeof digits, out.size() > 1 ? " %02x" : "%02x", b));
+  }
+  return out += '>';
 }
 
 // One field definition: field number, size, base type byte.
@@ -37,20 +48,15 @@ class Records {
  public:
   Records& define(std::uint8_t local, std::uint16_t global, std::initializer_list<Def> fields,
                   std::initializer_list<Def> developer = {}, bool big_endian = false) {
-    const bool has_dev = developer.size() > 0;
-    data_.push_back(std::uint8_t(0x40 | (has_dev ? 0x20 : 0) | local));
-    data_.push_back(0);  // reserved
-    data_.push_back(big_endian ? 1 : 0);
-    const Bytes number = le16(global);
-    data_.push_back(number[big_endian ? 1 : 0]);
-    data_.push_back(number[big_endian ? 0 : 1]);
-    data_.push_back(std::uint8_t(fields.size()));
+    const bool dev = developer.size() > 0;
+    const Bytes number =
+        big_endian ? Bytes{std::uint8_t(global >> 8), std::uint8_t(global)} : le16(global);
+    data_.insert(data_.end(), {std::uint8_t(0x40 | (dev ? 0x20 : 0) | local), 0, big_endian,
+                               number[0], number[1], std::uint8_t(fields.size())});
     for (const Def& f : fields) data_.insert(data_.end(), {f.number, f.size, f.base_type});
-    if (has_dev) {
-      data_.push_back(std::uint8_t(developer.size()));
-      // For developer fields the third byte is the developer data index.
-      for (const Def& f : developer) data_.insert(data_.end(), {f.number, f.size, f.base_type});
-    }
+    // For developer fields the third byte is the developer data index.
+    if (dev) data_.push_back(std::uint8_t(developer.size()));
+    for (const Def& f : developer) data_.insert(data_.end(), {f.number, f.size, f.base_type});
     return *this;
   }
   Records& data(std::uint8_t local, const Bytes& body) { return record(local, body); }

@@ -48,14 +48,22 @@ Value unsigned_value(std::uint64_t n) {
 }
 
 // Both coordinates share the longitude range: a latitude past 90 is kept as the model has it.
-std::int64_t semicircles(double degrees) {
-  if (std::isnan(degrees)) return 0;
+// The top of the range stops one short of 0x7FFFFFFF, the sint32 invalid marker (180 degrees
+// would be 2^31, which does not fit at all): the last 2 cm before the antimeridian move west
+// rather than lose the coordinate. NaN has no position and writes none.
+std::optional<std::int64_t> semicircles(double degrees) {
+  if (std::isnan(degrees)) return std::nullopt;
+  constexpr double kLargest = 2147483646.0;
   return static_cast<std::int64_t>(
-      std::round(std::clamp(degrees, -180.0, 180.0) * kSemicirclesPerDegree));
+      std::min(std::round(std::clamp(degrees, -180.0, 180.0) * kSemicirclesPerDegree), kLargest));
 }
 
-Value position(double degrees) {
-  return Value(semicircles(degrees));
+void add_position(std::vector<Field>& fields, std::string_view name, std::uint8_t number,
+                  const std::optional<double>& degrees) {
+  if (!degrees) return;
+  if (const auto value = semicircles(*degrees)) {
+    add(fields, name, number, Value(*value), "semicircles");
+  }
 }
 
 // The manufacturer by its code when the model has one, else by its name.
@@ -118,8 +126,8 @@ Message record(const TrackPoint& point) {
                  point.speed_mps.has_value() + point.power_watts.has_value() +
                  point.temperature_c.has_value());
   if (point.time) add(fields, "timestamp", 253, timestamp(*point.time), "s");
-  if (point.latitude) add(fields, "position_lat", 0, position(*point.latitude), "semicircles");
-  if (point.longitude) add(fields, "position_long", 1, position(*point.longitude), "semicircles");
+  add_position(fields, "position_lat", 0, point.latitude);
+  add_position(fields, "position_long", 1, point.longitude);
   if (point.elevation_m) add(fields, "altitude", 2, Value(*point.elevation_m), "m");
   if (point.heart_rate_bpm) {
     add(fields, "heart_rate", 3, unsigned_value(*point.heart_rate_bpm), "bpm");
@@ -138,18 +146,12 @@ Message record(const TrackPoint& point) {
 void append_positions(std::vector<Field>& fields, const TrackPoint* first, const TrackPoint* last,
                       bool session) {
   if (first) {
-    if (first->latitude) {
-      add(fields, "start_position_lat", 3, position(*first->latitude), "semicircles");
-    }
-    if (first->longitude) {
-      add(fields, "start_position_long", 4, position(*first->longitude), "semicircles");
-    }
+    add_position(fields, "start_position_lat", 3, first->latitude);
+    add_position(fields, "start_position_long", 4, first->longitude);
   }
   if (session || !last) return;
-  if (last->latitude) add(fields, "end_position_lat", 5, position(*last->latitude), "semicircles");
-  if (last->longitude) {
-    add(fields, "end_position_long", 6, position(*last->longitude), "semicircles");
-  }
+  add_position(fields, "end_position_lat", 5, last->latitude);
+  add_position(fields, "end_position_long", 6, last->longitude);
 }
 
 // The FIT sport for the model's free text; most texts name none.
@@ -221,7 +223,9 @@ Message lap(const Totals& totals) {
   return message;
 }
 
-// Rounds half away from zero and clamps to 0..max; none for NaN, which has no integer.
+// Rounds half away from zero and clamps to 0..max; none for NaN, which has no integer. The
+// callers' maxima stop one short of the field's invalid marker (0xFF, 0xFFFF), which would
+// make a clamped value disappear.
 std::optional<std::uint64_t> rounded(double value, double max) {
   if (std::isnan(value)) return std::nullopt;
   return static_cast<std::uint64_t>(std::clamp(std::round(value), 0.0, max));
@@ -251,17 +255,17 @@ Message session(const Activity& activity, const Totals& totals) {
   if (!speed && totals.timer > 0.0) speed = totals.distance / totals.timer;
   if (speed) add(fields, "enhanced_avg_speed", 124, Value(*speed), "m/s");
   if (const auto heart_rate = activity.average_heart_rate()) {
-    if (const auto bpm = rounded(*heart_rate, 255.0)) {
+    if (const auto bpm = rounded(*heart_rate, 254.0)) {
       add(fields, "avg_heart_rate", 16, unsigned_value(*bpm), "bpm");
     }
   }
   // Summary totals win over the points; a summary descent alone computes no ascent.
   const ElevationGain gain = activity.elevation_gain();
   if (gain.uphill_meters > 0.0) {
-    add(fields, "total_ascent", 22, unsigned_value(*rounded(gain.uphill_meters, 65535.0)), "m");
+    add(fields, "total_ascent", 22, unsigned_value(*rounded(gain.uphill_meters, 65534.0)), "m");
   }
   if (gain.downhill_meters > 0.0) {
-    add(fields, "total_descent", 23, unsigned_value(*rounded(gain.downhill_meters, 65535.0)), "m");
+    add(fields, "total_descent", 23, unsigned_value(*rounded(gain.downhill_meters, 65534.0)), "m");
   }
   append_positions(fields, totals.first_positioned, totals.last_positioned, true);
   return message;

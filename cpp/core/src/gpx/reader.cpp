@@ -1,5 +1,3 @@
-#include "xml/reader.hpp"
-
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -9,27 +7,18 @@
 
 #include "gpx/gpx.hpp"
 #include "tramlix/text.hpp"
-#include "tramlix/time.hpp"
+#include "xml/reader.hpp"
+#include "xml/track.hpp"
 
 namespace tramlix::gpx {
 namespace {
 
 constexpr std::string_view kLabel = "GPX";
 
-// The field the text of the current element is collected for.
-enum class Target : std::uint8_t {
-  None,
-  Name,
-  Type,
-  Time,
-  Elevation,
-  HeartRate,
-  Cadence,
-  Speed,
-  Power,
-  Temperature,
-  Distance,
-};
+using xml::PointField;
+
+// The track text the current element is collected for.
+enum class Target : std::uint8_t { None, Name, Type };
 
 // Track children; they count only outside points.
 Target activity_target(std::string_view name) {
@@ -40,38 +29,29 @@ Target activity_target(std::string_view name) {
 }
 
 // Point children, including the TrackPointExtension values under any prefix.
-Target point_target(std::string_view name) {
+PointField point_field(std::string_view name) {
   switch (name.size()) {
     case 2:
-      if (name == "hr") return Target::HeartRate;
+      if (name == "hr") return PointField::HeartRate;
       break;
     case 3:
-      if (name == "ele") return Target::Elevation;
-      if (name == "cad") return Target::Cadence;
+      if (name == "ele") return PointField::Elevation;
+      if (name == "cad") return PointField::Cadence;
       break;
     case 4:
-      if (name == "time") return Target::Time;
-      if (name == "temp") return Target::Temperature;
+      if (name == "time") return PointField::Time;
+      if (name == "temp") return PointField::Temperature;
       break;
     case 5:
-      if (name == "speed") return Target::Speed;
-      if (name == "power" || name == "watts") return Target::Power;
-      if (name == "atemp") return Target::Temperature;
+      if (name == "speed") return PointField::Speed;
+      if (name == "power" || name == "watts") return PointField::Power;
+      if (name == "atemp") return PointField::Temperature;
       break;
     case 8:
-      if (name == "distance") return Target::Distance;
+      if (name == "distance") return PointField::Distance;
       break;
   }
-  return Target::None;
-}
-
-std::optional<UtcInstant> first_time(const Activity& activity) {
-  for (const Segment& segment : activity.segments) {
-    for (const TrackPoint& point : segment.points) {
-      if (point.time) return point.time;
-    }
-  }
-  return std::nullopt;
+  return PointField::None;
 }
 
 class Reader final : public xml::Handler {
@@ -87,23 +67,16 @@ class Reader final : public xml::Handler {
         if (name == "trkpt") start_point(attributes);
         break;
       case 6:
-        if (name == "trkseg") {
-          points_.clear();
-          segment_open_ = true;
-        }
+        if (name == "trkseg") track_.start_segment();
         break;
     }
-    if (point_open_) {
-      target_ = point_target(name);
-    } else if (activity_) {
-      target_ = activity_target(name);
-    } else {
-      target_ = Target::None;
-    }
-    if (target_ == Target::None) {
-      text_.stop();
-    } else {
+    const bool point_open = track_.point_open();
+    track_.select(point_open ? point_field(name) : PointField::None);
+    target_ = activity_ && !point_open ? activity_target(name) : Target::None;
+    if (track_.selected() || target_ != Target::None) {
       text_.begin();
+    } else {
+      text_.stop();
     }
   }
 
@@ -112,7 +85,7 @@ class Reader final : public xml::Handler {
   }
 
   void end_element(std::string_view name) override {
-    if (target_ != Target::None) store(text_.view());
+    if (!track_.store(text_.view()) && target_ != Target::None) store(text_.view());
     target_ = Target::None;
     text_.stop();
     switch (name.size()) {
@@ -120,19 +93,10 @@ class Reader final : public xml::Handler {
         if (name == "trk") end_activity();
         break;
       case 5:
-        if (name == "trkpt") {
-          if (segment_open_ && point_open_) points_.push_back(point_);
-          point_open_ = false;
-        }
+        if (name == "trkpt") track_.end_point();
         break;
       case 6:
-        if (name == "trkseg") {
-          if (activity_ && segment_open_) {
-            activity_->segments.push_back(Segment{std::move(points_)});
-          }
-          points_.clear();
-          segment_open_ = false;
-        }
+        if (name == "trkseg") track_.end_segment(activity_);
         break;
     }
   }
@@ -143,29 +107,25 @@ class Reader final : public xml::Handler {
     if (!any_segment) {
       return std::unexpected(Error::invalid_data(kLabel, "no track segments found"));
     }
-    ActivityFile file;
-    file.activities = std::move(finished_);
-    file.creator = "tramlix";
-    return file;
+    return xml::activity_file(std::move(finished_));
   }
 
  private:
   void start_point(xml::Attributes attributes) {
-    point_ = TrackPoint{};
-    point_open_ = true;
+    TrackPoint& point = track_.start_point();
     for (const auto [qualified, value] : attributes) {
       const std::string_view name = xml::local_name(qualified);
       if (name == "lat") {
-        point_.latitude = parse_number<double>(value);
+        point.latitude = parse_number<double>(value);
       } else if (name == "lon") {
-        point_.longitude = parse_number<double>(value);
+        point.longitude = parse_number<double>(value);
       }
     }
   }
 
   void end_activity() {
     if (!activity_) return;
-    activity_->start_time = first_time(*activity_);
+    activity_->start_time = activity_->effective_start_time();
     finished_.push_back(std::move(*activity_));
     activity_.reset();
   }
@@ -173,43 +133,12 @@ class Reader final : public xml::Handler {
   void store(std::string_view text) {
     switch (target_) {
       case Target::None:
-        return;
+        break;
       case Target::Name:
         if (activity_ && !activity_->name) activity_->name.emplace(text);
-        return;
+        break;
       case Target::Type:
         if (activity_) activity_->sport.emplace(trim_unicode_whitespace(text));
-        return;
-      default:
-        break;
-    }
-    if (!point_open_) return;
-    switch (target_) {
-      case Target::Time:
-        point_.time = parse_rfc3339(trim_xml_whitespace(text));
-        break;
-      case Target::Elevation:
-        point_.elevation_m = parse_number<double>(text);
-        break;
-      case Target::HeartRate:
-        point_.heart_rate_bpm = parse_number<std::uint16_t>(text);
-        break;
-      case Target::Cadence:
-        point_.cadence_rpm = parse_number<std::uint16_t>(text);
-        break;
-      case Target::Speed:
-        point_.speed_mps = parse_number<double>(text);
-        break;
-      case Target::Power:
-        point_.power_watts = parse_number<std::uint16_t>(text);
-        break;
-      case Target::Temperature:
-        point_.temperature_c = parse_number<std::int16_t>(text);
-        break;
-      case Target::Distance:
-        point_.distance_m = parse_number<double>(text);
-        break;
-      default:
         break;
     }
   }
@@ -217,22 +146,14 @@ class Reader final : public xml::Handler {
   xml::TextBuffer& text_;
   std::vector<Activity> finished_;
   std::optional<Activity> activity_;  // present exactly while inside a trk
-  std::vector<TrackPoint> points_;    // of the open trkseg
-  bool segment_open_ = false;
-  TrackPoint point_;
-  bool point_open_ = false;
+  xml::OpenTrack track_;
   Target target_ = Target::None;
 };
 
 }  // namespace
 
 std::expected<ActivityFile, Error> read(std::string_view document) {
-  xml::TextBuffer text;
-  Reader reader(text);
-  if (auto parsed = xml::parse(document, reader, text); !parsed) {
-    return std::unexpected(Error::invalid_data(kLabel, std::move(parsed.error())));
-  }
-  return std::move(reader).finish();
+  return xml::read_document<Reader>(document, kLabel);
 }
 
 }  // namespace tramlix::gpx

@@ -1,19 +1,18 @@
-#include "xml/writer.hpp"
-
 #include <cstddef>
 #include <string_view>
 
 #include "gpx/gpx.hpp"
 #include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
+#include "xml/writer.hpp"
 
 namespace tramlix::gpx {
 namespace {
 
 constexpr std::size_t kBytesPerPoint = 512;
 
+using xml::append_element;
 using xml::append_integer;
-using xml::append_text_element;
 
 void append_point(std::string& out, const TrackPoint& point) {
   out.append("<trkpt");
@@ -28,49 +27,17 @@ void append_point(std::string& out, const TrackPoint& point) {
     out.append("\"");
   }
   out.append(">");
-  if (point.elevation_m) {
-    out.append("<ele>");
-    append_plain_decimal(out, *point.elevation_m);
-    out.append("</ele>");
-  }
-  if (point.time) {
-    out.append("<time>");
-    append_time_text(out, *point.time);
-    out.append("</time>");
-  }
+  append_element<"ele">(out, point.elevation_m, append_plain_decimal);
+  append_element<"time">(out, point.time, append_time_text);
   if (point.heart_rate_bpm || point.cadence_rpm || point.speed_mps || point.power_watts ||
       point.temperature_c || point.distance_m) {
     out.append("<extensions><gpxtpx:TrackPointExtension>");
-    if (point.temperature_c) {
-      out.append("<gpxtpx:atemp>");
-      append_integer(out, *point.temperature_c);
-      out.append("</gpxtpx:atemp>");
-    }
-    if (point.heart_rate_bpm) {
-      out.append("<gpxtpx:hr>");
-      append_integer(out, *point.heart_rate_bpm);
-      out.append("</gpxtpx:hr>");
-    }
-    if (point.cadence_rpm) {
-      out.append("<gpxtpx:cad>");
-      append_integer(out, *point.cadence_rpm);
-      out.append("</gpxtpx:cad>");
-    }
-    if (point.speed_mps) {
-      out.append("<gpxtpx:speed>");
-      append_number(out, *point.speed_mps);
-      out.append("</gpxtpx:speed>");
-    }
-    if (point.power_watts) {
-      out.append("<gpxtpx:power>");
-      append_integer(out, *point.power_watts);
-      out.append("</gpxtpx:power>");
-    }
-    if (point.distance_m) {
-      out.append("<gpxtpx:distance>");
-      append_number(out, *point.distance_m);
-      out.append("</gpxtpx:distance>");
-    }
+    append_element<"gpxtpx:atemp">(out, point.temperature_c, append_integer);
+    append_element<"gpxtpx:hr">(out, point.heart_rate_bpm, append_integer);
+    append_element<"gpxtpx:cad">(out, point.cadence_rpm, append_integer);
+    append_element<"gpxtpx:speed">(out, point.speed_mps, append_number);
+    append_element<"gpxtpx:power">(out, point.power_watts, append_integer);
+    append_element<"gpxtpx:distance">(out, point.distance_m, append_number);
     out.append("</gpxtpx:TrackPointExtension></extensions>");
   }
   out.append("</trkpt>");
@@ -79,20 +46,16 @@ void append_point(std::string& out, const TrackPoint& point) {
 }  // namespace
 
 std::string write(const ActivityFile& file) {
-  std::string out;
-  xml::reserve_for_points(out, file, kBytesPerPoint);
-
-  out.append(
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-      "<gpx version=\"1.1\" creator=\"");
+  std::string out = xml::start_document(file, kBytesPerPoint);
+  out.append("<gpx version=\"1.1\" creator=\"");
   append_xml_escaped(out, file.creator ? std::string_view(*file.creator) : "tramlix");
   out.append(
       "\" xmlns=\"http://www.topografix.com/GPX/1/1\""
       " xmlns:gpxtpx=\"http://www.garmin.com/xmlschemas/TrackPointExtension/v2\">");
   for (const Activity& activity : file.activities) {
     out.append("<trk>");
-    if (activity.name) append_text_element(out, "name", *activity.name);
-    if (activity.sport) append_text_element(out, "type", *activity.sport);
+    append_element<"name">(out, activity.name, append_xml_escaped);
+    append_element<"type">(out, activity.sport, append_xml_escaped);
     for (const Segment& segment : activity.segments) {
       out.append("<trkseg>");
       for (const TrackPoint& point : segment.points) append_point(out, point);

@@ -1,5 +1,3 @@
-#include "xml/writer.hpp"
-
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -8,11 +6,15 @@
 #include "tcx/tcx.hpp"
 #include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
+#include "xml/writer.hpp"
 
 namespace tramlix::tcx {
 namespace {
 
 constexpr std::size_t kBytesPerPoint = 640;
+
+using xml::append_element;
+using xml::append_integer;
 
 // The model's sport compared in any ASCII case, untrimmed; TCX has no name for most sports.
 std::string_view sport_attribute(const std::optional<std::string>& sport) {
@@ -34,62 +36,26 @@ std::string_view sport_attribute(const std::optional<std::string>& sport) {
 
 void append_point(std::string& out, const TrackPoint& point) {
   out.append("<Trackpoint>");
-  if (point.time) {
-    out.append("<Time>");
-    append_time_text(out, *point.time);
-    out.append("</Time>");
-  }
+  append_element<"Time">(out, point.time, append_time_text);
   if (point.latitude || point.longitude) {
     out.append("<Position>");
-    if (point.latitude) {
-      out.append("<LatitudeDegrees>");
-      append_number(out, *point.latitude);
-      out.append("</LatitudeDegrees>");
-    }
-    if (point.longitude) {
-      out.append("<LongitudeDegrees>");
-      append_number(out, *point.longitude);
-      out.append("</LongitudeDegrees>");
-    }
+    append_element<"LatitudeDegrees">(out, point.latitude, append_number);
+    append_element<"LongitudeDegrees">(out, point.longitude, append_number);
     out.append("</Position>");
   }
-  if (point.elevation_m) {
-    out.append("<AltitudeMeters>");
-    append_number(out, *point.elevation_m);
-    out.append("</AltitudeMeters>");
-  }
-  if (point.distance_m) {
-    out.append("<DistanceMeters>");
-    append_number(out, *point.distance_m);
-    out.append("</DistanceMeters>");
-  }
+  append_element<"AltitudeMeters">(out, point.elevation_m, append_number);
+  append_element<"DistanceMeters">(out, point.distance_m, append_number);
   if (point.heart_rate_bpm) {
-    out.append("<HeartRateBpm><Value>");
-    xml::append_integer(out, *point.heart_rate_bpm);
-    out.append("</Value></HeartRateBpm>");
+    out.append("<HeartRateBpm>");
+    append_element<"Value">(out, *point.heart_rate_bpm, append_integer);
+    out.append("</HeartRateBpm>");
   }
-  if (point.cadence_rpm) {
-    out.append("<Cadence>");
-    xml::append_integer(out, *point.cadence_rpm);
-    out.append("</Cadence>");
-  }
+  append_element<"Cadence">(out, point.cadence_rpm, append_integer);
   if (point.speed_mps || point.power_watts || point.temperature_c) {
     out.append("<Extensions><ns3:TPX>");
-    if (point.speed_mps) {
-      out.append("<ns3:Speed>");
-      append_number(out, *point.speed_mps);
-      out.append("</ns3:Speed>");
-    }
-    if (point.power_watts) {
-      out.append("<ns3:Watts>");
-      xml::append_integer(out, *point.power_watts);
-      out.append("</ns3:Watts>");
-    }
-    if (point.temperature_c) {
-      out.append("<ns3:Temperature>");
-      xml::append_integer(out, *point.temperature_c);
-      out.append("</ns3:Temperature>");
-    }
+    append_element<"ns3:Speed">(out, point.speed_mps, append_number);
+    append_element<"ns3:Watts">(out, point.power_watts, append_integer);
+    append_element<"ns3:Temperature">(out, point.temperature_c, append_integer);
     out.append("</ns3:TPX></Extensions>");
   }
   out.append("</Trackpoint>");
@@ -101,9 +67,8 @@ void append_activity(std::string& out, const Activity& activity) {
   out.append("\">");
   // Id and StartTime are required; an activity without any time gets the epoch.
   const UtcInstant reference = activity.effective_start_time().value_or(UtcInstant{});
-  out.append("<Id>");
-  append_time_text(out, reference);
-  out.append("</Id><Lap StartTime=\"");
+  append_element<"Id">(out, reference, append_time_text);
+  out.append("<Lap StartTime=\"");
   append_time_text(out, reference);
   out.append("\"><TotalTimeSeconds>");
   append_number(out, activity.duration_seconds().value_or(0.0));
@@ -119,17 +84,15 @@ void append_activity(std::string& out, const Activity& activity) {
     out.append("</Track>");
   }
   out.append("</Lap>");
-  if (activity.name) xml::append_text_element(out, "Notes", *activity.name);
+  append_element<"Notes">(out, activity.name, append_xml_escaped);
   out.append("</Activity>");
 }
 
 }  // namespace
 
 std::string write(const ActivityFile& file) {
-  std::string out;
-  xml::reserve_for_points(out, file, kBytesPerPoint);
+  std::string out = xml::start_document(file, kBytesPerPoint);
   out.append(
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
       "<TrainingCenterDatabase"
       " xmlns=\"http://www.garmin.com/xmlschemas/TrainingCenterDatabase/v2\""
       " xmlns:ns3=\"http://www.garmin.com/xmlschemas/ActivityExtension/v2\">"

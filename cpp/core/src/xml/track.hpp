@@ -1,0 +1,146 @@
+// What the GPX and TCX readers share between the XML events and the model: the track point
+// fields that element text is read into, the segment and point being read, and the run of a
+// whole document.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tramlix/error.hpp"
+#include "tramlix/model.hpp"
+#include "tramlix/text.hpp"
+#include "tramlix/time.hpp"
+#include "xml/reader.hpp"
+
+namespace tramlix::xml {
+
+// The track point field the text of the current element is read into.
+enum class PointField : std::uint8_t {
+  None,
+  Time,
+  Latitude,
+  Longitude,
+  Elevation,
+  Distance,
+  HeartRate,
+  Cadence,
+  Speed,
+  Power,
+  Temperature,
+};
+
+// Converts an element's text into `field` of `point`. Times and numbers may be wrapped in
+// white space; text that does not convert leaves the field absent, over any earlier value.
+inline void store_point_field(TrackPoint& point, PointField field, std::string_view text) {
+  switch (field) {
+    case PointField::None:
+      break;
+    case PointField::Time:
+      point.time = parse_rfc3339(trim_xml_whitespace(text));
+      break;
+    case PointField::Latitude:
+      point.latitude = parse_number<double>(text);
+      break;
+    case PointField::Longitude:
+      point.longitude = parse_number<double>(text);
+      break;
+    case PointField::Elevation:
+      point.elevation_m = parse_number<double>(text);
+      break;
+    case PointField::Distance:
+      point.distance_m = parse_number<double>(text);
+      break;
+    case PointField::HeartRate:
+      point.heart_rate_bpm = parse_number<std::uint16_t>(text);
+      break;
+    case PointField::Cadence:
+      point.cadence_rpm = parse_number<std::uint16_t>(text);
+      break;
+    case PointField::Speed:
+      point.speed_mps = parse_number<double>(text);
+      break;
+    case PointField::Power:
+      point.power_watts = parse_number<std::uint16_t>(text);
+      break;
+    case PointField::Temperature:
+      point.temperature_c = parse_number<std::int16_t>(text);
+      break;
+  }
+}
+
+// The segment (GPX trkseg, TCX Track) and the point being read, and the field of that point
+// the current element's text is for. A point is kept only when it ends inside an open segment,
+// and a segment only when it ends inside an activity.
+class OpenTrack {
+ public:
+  void start_segment() {
+    points_.clear();
+    segment_open_ = true;
+  }
+
+  void end_segment(std::optional<Activity>& activity) {
+    if (activity && segment_open_) activity->segments.push_back(Segment{std::move(points_)});
+    points_.clear();
+    segment_open_ = false;
+  }
+
+  TrackPoint& start_point() {
+    point_ = TrackPoint{};
+    point_open_ = true;
+    return point_;
+  }
+
+  void end_point() {
+    if (segment_open_ && point_open_) points_.push_back(point_);
+    point_open_ = false;
+  }
+
+  bool point_open() const { return point_open_; }
+
+  // Chooses the field for the text of the element just started; none while no point is open.
+  void select(PointField field) { field_ = point_open_ ? field : PointField::None; }
+  bool selected() const { return field_ != PointField::None; }
+
+  // At the end of an element: stores its text into the chosen field, if any, and chooses none.
+  // Returns whether the text was taken.
+  bool store(std::string_view text) {
+    if (field_ == PointField::None) return false;
+    if (point_open_) store_point_field(point_, field_, text);
+    field_ = PointField::None;
+    return true;
+  }
+
+ private:
+  std::vector<TrackPoint> points_;  // of the open segment
+  bool segment_open_ = false;
+  TrackPoint point_;
+  bool point_open_ = false;
+  PointField field_ = PointField::None;
+};
+
+// What a reader returns for the activities it finished.
+inline ActivityFile activity_file(std::vector<Activity> activities) {
+  ActivityFile file;
+  file.activities = std::move(activities);
+  file.creator = "tramlix";
+  return file;
+}
+
+// Runs a `Reader` (a Handler built on the text buffer) over `document` and returns what its
+// finish() makes of the events; an XML error becomes invalid data labelled `label`.
+template <class Reader>
+std::expected<ActivityFile, Error> read_document(std::string_view document,
+                                                 std::string_view label) {
+  TextBuffer text;
+  Reader reader(text);
+  if (auto parsed = parse(document, reader, text); !parsed) {
+    return std::unexpected(Error::invalid_data(label, std::move(parsed.error())));
+  }
+  return std::move(reader).finish();
+}
+
+}  // namespace tramlix::xml
