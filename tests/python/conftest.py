@@ -1,9 +1,21 @@
 import datetime as dt
+import os
 from pathlib import Path
 
 import pytest
 
 import tramlix
+
+try:
+    from hypothesis import settings
+except ImportError:  # the property tests skip themselves
+    pass
+else:
+    # In CI the property tests draw the same examples on every run: a failure there is a fault
+    # to reproduce, never a roll of the dice. Elsewhere they explore afresh each time.
+    settings.register_profile("ci", derandomize=True, database=None)
+    if os.environ.get("CI"):
+        settings.load_profile("ci")
 
 CORPUS = Path(__file__).resolve().parents[3] / "shared" / "corpus"
 POINT_FIELDS = ("time latitude longitude elevation_m distance_m heart_rate_bpm cadence_rpm "
