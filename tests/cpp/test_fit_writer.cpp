@@ -15,10 +15,13 @@
 #include "corpus.hpp"
 #include "fit/fit.hpp"
 #include "fit/profile.hpp"
+#include "tracks.hpp"
 #include "tramlix/io.hpp"
 
 namespace tramlix::fit {
 namespace {
+
+using testing::track;
 
 using ::fit::Message;
 using A = Activity&;  // what the session cases edit
@@ -31,12 +34,6 @@ TrackPoint point(std::optional<std::int64_t> time, std::optional<double> lat = {
   if (time) p.time = UtcInstant{*time, 0};
   p.latitude = lat, p.longitude = lon, p.elevation_m = ele, p.heart_rate_bpm = hr;
   return p;
-}
-
-Activity activity(std::vector<std::vector<TrackPoint>> segments) {
-  Activity a;
-  for (auto& points : segments) a.segments.push_back(Segment{std::move(points)});
-  return a;
 }
 
 // The writer's messages, every field checked against the profile: the encoder drops a field whose
@@ -91,7 +88,7 @@ TEST(FitWriter, PositionsBecomeSemicirclesInsideTheSint32Range) {
                           "position_lat=i2147483646", "position_lat=i2147483646", "",
                           "position_lat=i-11930465"};
   for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(shown(messages_of({activity({{point({}, degrees[i])}})}).at(1)), fields[i]);
+    EXPECT_EQ(shown(messages_of({track({{point({}, degrees[i])}})}).at(1)), fields[i]);
   }
 }
 
@@ -101,13 +98,13 @@ TEST(FitWriter, PositionsBecomeSemicirclesInsideTheSint32Range) {
 // there is no start or end: records only, even empty ones.
 TEST(FitWriter, MessageOrderTotalsAndPositions) {
   Activity second =
-      activity({{point(2000, 1.0, 2.0), point(2010)}, {point(2020, 3.0, 4.0), point(2030, 5.0)}});
+      track({{point(2000, 1.0, 2.0), point(2010)}, {point(2020, 3.0, 4.0), point(2030, 5.0)}});
   second.start_time = UtcInstant{2000, 0}, second.sport = "hike";
   second.summary.total_timer_seconds = 20.0, second.summary.total_distance_meters = 500.0;
   DeviceInfo device{"development",  std::nullopt, "Edge", 3121,   "Edge 530",
                     3'900'000'000u, 9.75,         0,      "local"};
-  const Activity first = activity({{point({}), point(1000)}, {point(1010)}});
-  const auto messages = messages_of({first, second, activity({{point({}, 1.0, 2.0)}, {}})}, device);
+  const Activity first = track({{point({}), point(1000)}, {point(1010)}});
+  const auto messages = messages_of({first, second, track({{point({}, 1.0, 2.0)}, {}})}, device);
   ASSERT_EQ(names(messages),
             "file_id device_info record record record lap session activity "
             "record record record record lap session activity record ");
@@ -153,7 +150,7 @@ TEST(FitWriter, SessionSummaryFields) {
        "total_moving_time=7.5 enhanced_avg_speed=1.25"},
   };
   for (const auto& [edit, expected] : cases) {
-    Activity a = activity({{point(0, {}, {}, 10), point(10, {}, {}, 10)}});
+    Activity a = track({{point(0, {}, {}, 10), point(10, {}, {}, 10)}});
     a.summary.total_timer_seconds = 0;  // no speed unless recorded or the case gives a timer
     edit(a);
     const auto session = messages_of({a}).at(4);
@@ -165,7 +162,7 @@ TEST(FitWriter, SessionSummaryFields) {
 
 // A text too long for FIT's one-byte field size fails the whole file; nothing partial is returned.
 TEST(FitWriter, EncoderErrorsAreEncodeErrors) {
-  Activity a = activity({{point(0)}});
+  Activity a = track({{point(0)}});
   a.name = std::string(255, 'x');
   const auto bytes = write({{a}, std::nullopt, std::nullopt});
   ASSERT_FALSE(bytes);

@@ -7,10 +7,13 @@
 #include <tuple>
 #include <vector>
 
+#include "tracks.hpp"
 #include "tramlix/model.hpp"
 
 namespace tramlix {
 namespace {
+
+using testing::track;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -21,12 +24,6 @@ TrackPoint at(std::optional<double> latitude, std::optional<double> longitude) {
   point.latitude = latitude;
   point.longitude = longitude;
   return point;
-}
-
-Activity track(std::vector<std::vector<TrackPoint>> segments) {
-  Activity activity;
-  for (auto& points : segments) activity.segments.push_back(Segment{std::move(points)});
-  return activity;
 }
 
 // Points that carry nothing but `field`, one inner list per segment.

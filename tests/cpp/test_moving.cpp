@@ -6,10 +6,13 @@
 #include <utility>
 #include <vector>
 
+#include "tracks.hpp"
 #include "tramlix/model.hpp"
 
 namespace tramlix {
 namespace {
+
+using testing::track;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -22,12 +25,6 @@ TrackPoint fix(std::optional<std::int64_t> seconds, std::optional<double> latitu
   point.longitude = longitude;
   point.elevation_m = elevation;
   return point;
-}
-
-Activity track(std::vector<std::vector<TrackPoint>> segments) {
-  Activity activity;
-  for (auto& points : segments) activity.segments.push_back(Segment{std::move(points)});
-  return activity;
 }
 
 TEST(MovingData, ThresholdSplitsIntervals) {

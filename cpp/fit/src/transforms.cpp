@@ -93,6 +93,26 @@ TypeClass classify(std::string_view type_name) {
   return type;
 }
 
+namespace {
+
+// Fills `out` with one value per element of an array; an element holding the invalid marker has
+// no value, as a whole field would not, and `assign` converts the others.
+template <class Assign>
+void assign_elements(const RawValue& raw, Value& out, Assign assign) {
+  const std::uint64_t invalid = kInvalid[raw.type()];
+  ValueArray& array = reuse_array(out, raw.element_count());
+  for (std::size_t i = 0; i < array.size(); ++i) {
+    const std::uint64_t bits = raw.element_bits(i);
+    if (bits == invalid) {
+      array[i] = Invalid{};
+    } else {
+      assign(array[i], bits);
+    }
+  }
+}
+
+}  // namespace
+
 void raw_to_value_passthrough(const RawValue& raw, Value& out) {
   switch (raw.kind()) {
     case RawValue::Kind::Invalid:
@@ -107,20 +127,11 @@ void raw_to_value_passthrough(const RawValue& raw, Value& out) {
     case RawValue::Kind::Bytes:
       assign_bytes(out, raw.data());
       return;
-    case RawValue::Kind::Array: {
-      // An element holding the invalid marker has no value, as a whole field would not.
-      const std::uint64_t invalid = kInvalid[raw.type()];
-      ValueArray& array = reuse_array(out, raw.element_count());
-      for (std::size_t i = 0; i < array.size(); ++i) {
-        const std::uint64_t bits = raw.element_bits(i);
-        if (bits == invalid) {
-          array[i] = Invalid{};
-        } else {
-          assign_number(array[i], raw.type(), bits);
-        }
-      }
+    case RawValue::Kind::Array:
+      assign_elements(raw, out, [&](Value& element, std::uint64_t bits) {
+        assign_number(element, raw.type(), bits);
+      });
       return;
-    }
   }
 }
 
@@ -141,16 +152,9 @@ void transform_value(const RawValue& raw, const TypeClass& type, std::optional<d
       return;
     }
     if (raw.is_array()) {
-      const std::uint64_t invalid = kInvalid[raw.type()];
-      ValueArray& array = reuse_array(out, raw.element_count());
-      for (std::size_t i = 0; i < array.size(); ++i) {
-        const std::uint64_t bits = raw.element_bits(i);
-        if (bits == invalid) {
-          array[i] = Invalid{};
-        } else {
-          array[i] = as_double(raw.type(), bits) / divisor - minus;
-        }
-      }
+      assign_elements(raw, out, [&](Value& element, std::uint64_t bits) {
+        element = as_double(raw.type(), bits) / divisor - minus;
+      });
       return;
     }
   }
