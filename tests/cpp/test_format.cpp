@@ -38,16 +38,62 @@ TEST(Format, DetectFitNeedsTheHeaderAndTwoMoreBytes) {
   }
 }
 
-TEST(Format, DetectXmlMarkersInTheFirst4096Bytes) {
-  EXPECT_EQ(Format::detect(bytes("<?xml version='1.0'?><GPX version='1.1'>")), Format::Gpx);
-  EXPECT_EQ(Format::detect(bytes("<TrainingCenterDatabase>")), Format::Tcx);
-  // A plain substring test: a marker in a comment counts, GPX before TCX.
-  EXPECT_EQ(Format::detect(bytes("<!-- <gpx --><TrainingCenterDatabase>")), Format::Gpx);
-  EXPECT_EQ(Format::detect(bytes("\xff\xfe<gpx\xc3")), Format::Gpx);  // invalid UTF-8 around
-  std::string late = std::string(4092, ' ') + "<gpx>";
-  EXPECT_EQ(Format::detect(bytes(late)), Format::Gpx);
-  EXPECT_EQ(shown(Format::detect(bytes(" " + late))),
-            std::string(kUnsupported) + "content is not recognizable as GPX, TCX, or FIT");
+std::string utf16(std::string_view ascii, bool big_endian, bool bom) {
+  std::string out = !bom ? "" : big_endian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : ascii) out.append(big_endian ? std::string{'\0', c} : std::string{c, '\0'});
+  return out;
+}
+
+constexpr std::string_view kNotRecognized = "content is not recognizable as GPX, TCX, or FIT";
+
+TEST(Format, DetectXmlByRootElementThenByMarker) {
+  const std::string gpx = "<?xml version='1.0' encoding='UTF-16'?>\r\n<gpx version='1.1'>",
+                    tcx = "<?xml version='1.0'?><TrainingCenterDatabase xmlns='x'>",
+                    blanks(5000, ' ');
+  // A DOCTYPE longer than the marker window, whose subset hides markup in literals, comments
+  // and processing instructions.
+  const std::string doctype =
+      "<!DOCTYPE a PUBLIC '>' \"]\" [<!ENTITY e '<gpx>]>'><!-- ]> <gpx -->" + blanks +
+      "<?pi ]> <gpx?>]>";
+  const std::pair<std::string, std::string_view> cases[] = {
+      {"<?xml version='1.0'?><GPX version='1.1'>", "GPX"},
+      {"<TrainingCenterDatabase>", "TCX"},
+      // The root element wins over markers elsewhere, wherever it stands.
+      {"<!-- <gpx --><TrainingCenterDatabase>", "TCX"},
+      {doctype + "<p:trainingcenterDATABASE xmlns:p='x'/>", "TCX"},
+      {"<!--" + blanks + "--><?pi?>\n<gpx:gpx xmlns:gpx='x'>", "GPX"},
+      {" \t\r\n" + tcx, "TCX"},
+      {"\xEF\xBB\xBF\n " + tcx, "TCX"},
+      {utf16(gpx, false, true), "GPX"}, {utf16(gpx, true, true), "GPX"},
+      {utf16("\n" + gpx, false, false), "GPX"}, {utf16(tcx, true, false), "TCX"},
+      // No recognised root: a marker in the first 4096 bytes still decides, GPX first.
+      {"<other><gpx></gpx><TrainingCenterDatabase/>", "GPX"},
+      {"<other><x:gpx/><TrainingCenterDatabase/>", "TCX"},
+      {"\xff\xfe<gpx\xc3", "GPX"},  // invalid UTF-8 or UTF-16 around
+      {"<gpxtrack></gpxtrack>", "GPX"},
+      {"<!-- never closed <gpx", "GPX"},
+      {"<other>" + std::string(4085, ' ') + "<gpx>", "GPX"},
+      {"<other>" + std::string(4086, ' ') + "<gpx>", kNotRecognized},
+      {utf16("<other><gpx>", false, true), kNotRecognized},
+      {"", kNotRecognized},
+  };
+  for (const auto& [data, format] : cases) {
+    const auto detected = Format::detect(bytes(data));
+    EXPECT_EQ(detected ? std::string(detected->label()) : detected.error().message(), format)
+        << data.substr(0, 80);
+  }
+}
+
+// Prologs that never end are read once, to their end: these would take hours if a scan went
+// back over them.
+TEST(Format, DetectScansUnendingPrologsOnce) {
+  const std::size_t n = std::size_t{1} << 22;
+  const std::string cases[] = {"<!--" + std::string(n, '-'), "<?" + std::string(n, '?'),
+                               "<!DOCTYPE [" + std::string(n, '\''),
+                               "<!DOCTYPE [" + std::string(n, '<'), "<" + std::string(n, 'a')};
+  for (const std::string& data : cases) {
+    EXPECT_EQ(shown(Format::detect(bytes(data))), std::string(kUnsupported) += kNotRecognized);
+  }
 }
 
 }  // namespace

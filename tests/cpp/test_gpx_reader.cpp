@@ -39,9 +39,11 @@ void expect_invalid(std::string_view input, std::string_view message) {
 TEST(GpxReader, TracksSegmentsAndPoints) {
   // An empty shape: the read fails with "no track segments found".
   const std::pair<std::string, Shape> cases[] = {
-      // A self-closing trkpt is no point; self-closing and empty trksegs are both segments.
+      // Self-closing points and segments count as with an end tag.
       {"<trk><trkseg><trkpt></trkpt><trkpt/></trkseg><trkseg></trkseg><trkseg/></trk>",
-       {{1, 0, 0}}},
+       {{2, 0, 0}}},
+      {"<trk><trkseg><trkpt lat='1' lon='2'/><trkpt/></trkseg></trk><trk><trkpt/></trk>",
+       {{2}, {}}},
       {"<trk/><trk></trk><trk><trkseg/></trk><trk><name>x</name></trk>", {{}, {0}, {}}},
       {"<trk><name>x</name></trk><rte><rtept lat='1' lon='2'></rtept></rte>", {}},
       // Points outside a trkseg, and segments outside a trk, are dropped.
@@ -72,6 +74,13 @@ TEST(GpxReader, PointValues) {
       {"<trkpt><hr>150</hr><hr>150.0</hr><cad>90</cad><cad/><atemp>-32768</atemp>"
        "<power>+65535</power></trkpt>",
        {{}, {}, {}, {}, {}, {}, 90, {}, 65535, -32768}},
+      // A self-closing point keeps its position.
+      {"<trkpt lat='46.05' lon='14.50'/>", {{}, 46.05, 14.5, {}, {}, {}, {}, {}, {}, {}}},
+      // Times without an offset are UTC, with a fraction of any length and RFC 3339's t and z.
+      {"<trkpt><time>2024-05-01T00:00:00.250000</time></trkpt>",
+       {UtcInstant{k20240501, 250'000'000}, {}, {}, {}, {}, {}, {}, {}, {}, {}}},
+      {"<trkpt><time>2024-05-01t00:00:00.1234567891z</time></trkpt>",
+       {UtcInstant{k20240501, 123'456'789}, {}, {}, {}, {}, {}, {}, {}, {}, {}}},
   };
   for (const auto& [point, expected] : cases) {
     const auto result = gpx::read(document("<trk><trkseg>" + point + "</trkseg></trk>"));
@@ -89,12 +98,13 @@ const std::string kTracks = document(
     "<trkseg><trkpt lat=\"1\" lon='2'><time>2024-05-01 T00:00:00Z</time></trkpt>"
     "<trkpt><time>\n \t2024-05-01T02:00:05+02:00\r\n  </time></trkpt>"
     "<trkpt><time>2024-05-01T00:00:01Z</time></trkpt></trkseg></trk>"
-    "<trk><trkseg><trkpt><name>p</name><type>t</type></trkpt></trkseg><name></name></trk>");
+    "<trk><trkseg><trkpt><name>p</name><type>t</type></trkpt><trkpt lat='3' lon='4'/></trkseg>"
+    "<name></name></trk>");
 
 TEST(GpxReader, ActivityNameTypeAndStartTime) {
   const auto result = gpx::read(kTracks);
   ASSERT_TRUE(result) << result.error().display();
-  ASSERT_EQ(shape_of(*result), (Shape{{3}, {1}}));
+  ASSERT_EQ(shape_of(*result), (Shape{{3}, {2}}));
   const auto& activities = result->activities;
   EXPECT_EQ(activities[0].name, " First & A<b> ");
   EXPECT_EQ(activities[0].sport, "Running");

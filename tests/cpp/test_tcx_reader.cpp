@@ -40,11 +40,13 @@ TEST(TcxReader, Activities) {
       // White space around the Id spoils neither the time nor the raw name.
       {"<Activity Sport='\xC3\x89tAZ'><Id>\n 2024-05-01T02:00:00+02:00\t</Id>", "\xC3\x89taz",
        "\n 2024-05-01T02:00:00+02:00\t", t_id, {}},  // only ASCII letters change case
-      // Tracks of all laps are the segments; a self-closing Track is none. An Id that is no time
-      // leaves the start to the first timed point.
+      // An Id without an offset is UTC.
+      {"<Activity><Id>2024-05-01t00:00:00.000</Id>", {}, "2024-05-01t00:00:00.000", t_id, {}},
+      // Tracks of all laps are the segments, self-closing ones too; so are self-closing points.
+      // An Id that is no time leaves the start to the first timed point.
       {"<Activity><Id>noon</Id><Lap>" + track + "</Lap><Lap><Track/><Track></Track>" + track +
            "</Lap>",
-       {}, "noon", t_point, {1, 0, 1}},
+       {}, "noon", t_point, {2, 0, 0, 2}},
   };
   for (const auto& [text, sport, name, start, points_per_segment] : cases) {
     const auto file = tcx::read(document(text + "</Activity><Activity/>"));
@@ -68,10 +70,14 @@ TEST(TcxReader, Points) {
       // White space around a time is no error; a failed conversion clears an earlier value.
       "<Trackpoint><HeartRateBpm><Value>150.0</Value></HeartRateBpm><Value>93</Value><Time>\n "
       "2024-05-01T02:00:00.25+02:00\t</Time><Cadence>1</Cadence><Cadence>x</Cadence></Trackpoint>"
+      // A self-closing point is a point with nothing in it; a time without offset is UTC.
+      "<Trackpoint/><Trackpoint><Time>2024-05-01T00:00:01.5</Time></Trackpoint>"
       "</Track></Lap></Activity>"));
   ASSERT_TRUE(file) << file.error().display();
   const std::vector<TrackPoint> expected = {{.cadence_rpm = 88, .power_watts = 300},
-                                            {.time = UtcInstant{k20240501, 250000000}}};
+                                            {.time = UtcInstant{k20240501, 250000000}},
+                                            {},
+                                            {.time = UtcInstant{k20240501 + 1, 500000000}}};
   EXPECT_EQ(file->activities.at(0).segments.at(0).points, expected);
 }
 

@@ -115,6 +115,21 @@ TEST(ParseRfc3339, StrictLayoutWithOffsetsFractionsAndLeapSeconds) {
   for (const auto& [text, instant] : cases) EXPECT_EQ(parse_rfc3339(text), instant) << text;
 }
 
+// Document times are RFC 3339 with the offset optional: a missing one means UTC. Everything
+// else about the layout stays as strict as above.
+TEST(ParseDocumentTime, OffsetIsOptionalAndMeansUtc) {
+  const std::pair<std::string_view, std::optional<UtcInstant>> cases[] = {
+      {"2024-05-01T10:00:00", at(kMay1st)}, {"2024-05-01t10:00:00", at(kMay1st)},
+      {"2024-05-01T10:00:00.250000", at(kMay1st, 250'000'000)},
+      {"2024-05-01T10:00:00.1234567891", at(kMay1st, 123'456'789)},
+      {"2016-12-31T23:59:60", at(kLastSecondOf2016, kLeap)},
+      {"2024-05-01T12:00:00+02:00", at(kMay1st)}, {"2024-05-01T10:00:00z", at(kMay1st)},
+      {"2024-05-01T10:00:00.", {}}, {"2024-05-01T10:00", {}}, {"2024-05-01T10:00:00 ", {}},
+      {"2024-05-01T10:00:00+02", {}}, {"2024-05-01T10:00:00Zx", {}}, {"2024-02-30T10:00:00", {}},
+      {"2024-05-01", {}}};
+  for (const auto& [text, instant] : cases) EXPECT_EQ(parse_document_time(text), instant) << text;
+}
+
 TEST(ParseNaiveUtc, AcceptsOrNamesTheReason) {
   const auto invalid = std::unexpected<std::string>("input contains invalid characters");
   const auto early_end = std::unexpected<std::string>("premature end of input");

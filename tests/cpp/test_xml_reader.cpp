@@ -43,8 +43,8 @@ Events run(std::string_view document) {
   return recorder.events;
 }
 
-std::string utf16(std::string_view ascii, bool big_endian) {
-  std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+std::string utf16(std::string_view ascii, bool big_endian, bool bom = true) {
+  std::string out = !bom ? "" : big_endian ? "\xFE\xFF" : "\xFF\xFE";
   for (char c : ascii) out.append(big_endian ? std::string{'\0', c} : std::string{c, '\0'});
   return out;
 }
@@ -61,6 +61,13 @@ TEST(XmlReader, EventsLocalNamesAndText) {
        {"<a", "<t", "t= &<>'\"AB<c>&amp;\n", "</t", "</a"}},
       {utf16(wide, false), wide_events},
       {utf16(wide, true), wide_events},
+      // Blanks before the declaration, after any byte-order mark, are skipped.
+      {" \r\n\t<?xml version='1.0'?><a/>", {"<a/>"}},
+      {"\xEF\xBB\xBF\n<?xml version='1.0' encoding='UTF-8'?><a/>", {"<a/>"}},
+      {"\n<?xml-stylesheet href='s'?><a/>", {"<a/>"}},  // no declaration: nothing to skip
+      {utf16("\n <?xml version='1.0' encoding='UTF-16'?>" + wide, false), wide_events},
+      {utf16("\n <?xml version='1.0' encoding='UTF-16'?>" + wide, true, false), wide_events},
+      {utf16("<?xml version='1.0' encoding='UTF-16'?>" + wide, false, false), wide_events},
   };
   for (const auto& [document, events] : cases) EXPECT_EQ(run(document), events) << document;
 }
@@ -97,6 +104,22 @@ TEST(XmlReader, EntitiesAndErrors) {
   };
   for (const auto& [document, last] : cases)
     EXPECT_EQ(run(document).back().substr(0, last.size()), last) << document;
+}
+
+// Errors name their place in the whole document, blanks before the declaration included: the
+// same place as in a document whose declaration is a comment of the same length.
+TEST(XmlReader, ErrorPositionsCountSkippedBlanks) {
+  const std::string declaration = "<?xml version='1.0'?>", comment = "<!-- version='1.0'-->";
+  const std::pair<std::string, std::string> cases[] = {
+      {"\r\n\n  ", "<a></b>"}, {"\n\r ", "<a>\n <b>\n</a>"}, {"\t", "<a x='1' x='2'/>"}};
+  for (const auto& [blanks, rest] : cases) {
+    const std::string expected = run(blanks + comment + rest).back();
+    ASSERT_TRUE(expected.starts_with("!")) << expected;
+    EXPECT_EQ(run(blanks + declaration + rest).back(), expected) << rest;
+    for (const bool big_endian : {false, true}) {
+      EXPECT_EQ(run(utf16(blanks + declaration + rest, big_endian)).back(), expected) << rest;
+    }
+  }
 }
 
 TEST(XmlReader, HandlerExceptionsPropagateAfterTheParseStops) {

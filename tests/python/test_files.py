@@ -116,6 +116,56 @@ def test_hostile_documents_are_refused(data):
     assert "root:" not in caught.value.args[0]  # nothing of /etc/passwd leaked into the message
 
 
+# What route planners and bulk exports write: untimed self-closing points between timed ones and
+# times without an offset, which are UTC.
+PLANNER_GPX = (
+    '<?xml version="1.0" encoding="UTF-8"?><gpx version="1.1" creator="planner"><trk><trkseg>'
+    '<trkpt lat="46.05" lon="14.5"><time>2013-01-01T12:00:04</time></trkpt>'
+    '<trkpt lat="46.06" lon="14.51"/>'
+    '<trkpt lat="46.07" lon="14.52"><time>2013-01-01t12:10:00.250000z</time></trkpt>'
+    "</trkseg></trk></gpx>"
+)
+EXPORT_TCX = (
+    '<?xml version="1.0" encoding="UTF-8"?><TrainingCenterDatabase><Activities>'
+    '<Activity Sport="Running"><Id>2013-01-01T12:00:00</Id><Lap><Track>'
+    "<Trackpoint><Time>2013-01-01T12:00:04</Time></Trackpoint><Trackpoint/>"
+    "<Trackpoint><Time>2013-01-01T12:10:00.250000</Time></Trackpoint>"
+    "</Track></Lap></Activity></Activities></TrainingCenterDatabase>"
+)
+
+
+@pytest.mark.parametrize(("text", "start"), [(PLANNER_GPX, "12:00:04"), (EXPORT_TCX, "12:00:00")])
+def test_self_closing_points_and_times_without_offset(text, start):
+    activity = tramlix.loads(text.encode()).activities[0]
+    points = activity.segments[0].points
+    times = ["2013-01-01T12:00:04+00:00", None, "2013-01-01T12:10:00.250+00:00"]
+    assert [p.time for p in points] == times
+    assert activity.start_time == f"2013-01-01T{start}+00:00"
+    assert points[1].latitude == (46.06 if text is PLANNER_GPX else None)
+
+
+def wrapped(text: str, how: str) -> bytes:
+    utf16 = text.replace('encoding="UTF-8"', 'encoding="UTF-16"')
+    prolog = "<!--" + "<gpx>" * 1000 + "-->\n<!DOCTYPE x [<!ENTITY e '>'>]><?pi?>"
+    return {
+        "blanks": ("\r\n \t" + text).encode(),
+        "bom, blanks": b"\xef\xbb\xbf\n " + text.encode(),
+        "utf-16-le": utf16.encode("utf-16-le"),
+        "utf-16-be": utf16.encode("utf-16-be"),
+        "utf-16 bom, blanks": ("\n" + utf16).encode("utf-16"),
+        "long prolog": text.replace("?>", "?>" + prolog, 1).encode(),
+    }[how]
+
+
+@pytest.mark.parametrize("text", [PLANNER_GPX, EXPORT_TCX], ids=["gpx", "tcx"])
+@pytest.mark.parametrize(
+    "how", ["blanks", "bom, blanks", "utf-16-le", "utf-16-be", "utf-16 bom, blanks", "long prolog"]
+)
+def test_documents_are_recognised_and_read_whatever_precedes_the_root(tmp_path, text, how):
+    (tmp_path / "in").write_bytes(wrapped(text, how))
+    assert tramlix.load(tmp_path / "in").to_json() == tramlix.loads(text.encode()).to_json()
+
+
 def test_corpus_gpx_files():
     if not CORPUS.is_dir():
         pytest.skip(f"the shared corpus is not at {CORPUS} (a clone without it)")

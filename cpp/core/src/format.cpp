@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tramlix/text.hpp"
+#include "xml/prolog.hpp"
 
 namespace tramlix {
 namespace {
@@ -36,6 +37,12 @@ std::expected<Format, Error> Format::detect(std::span<const std::uint8_t> data) 
       data[10] == 'I' && data[11] == 'T' && data.size() >= std::size_t{data[0]} + 2) {
     return Format::Fit;
   }
+  // The root element decides; the marker search keeps recognising documents whose prolog is
+  // not well-formed or whose root is some other element.
+  const std::string_view document(reinterpret_cast<const char*>(data.data()), data.size());
+  const std::string root = xml::root_element_name(document);
+  if (root == "gpx") return Format::Gpx;
+  if (root == "trainingcenterdatabase") return Format::Tcx;
   const std::string_view head(reinterpret_cast<const char*>(data.data()),
                               std::min<std::size_t>(data.size(), 4096));
   if (contains_ascii_ci(head, "<gpx")) return Format::Gpx;

@@ -150,9 +150,9 @@ bool read_fraction(std::string_view text, std::size_t& pos, std::uint32_t& nanos
   return true;
 }
 
-}  // namespace
+enum class Offset : bool { Required, Optional };
 
-std::optional<UtcInstant> parse_rfc3339(std::string_view text) {
+std::optional<UtcInstant> parse_date_time(std::string_view text, Offset offset_rule) {
   // YYYY-MM-DDThh:mm:ss is 19 fixed characters.
   unsigned year, month, day, hour, minute, second;
   if (!read_digits(text, 0, 4, year) || text.size() < 19 || text[4] != '-' ||
@@ -180,7 +180,7 @@ std::optional<UtcInstant> parse_rfc3339(std::string_view text) {
     offset = (offset_hours * 60 + offset_minutes) * 60;
     if (text[pos] == '-') offset = -offset;
     pos += 6;
-  } else {
+  } else if (offset_rule == Offset::Required) {
     return std::nullopt;
   }
   if (pos != text.size() || !is_valid_date(year, month, day) || hour > 23 || minute > 59 ||
@@ -194,6 +194,16 @@ std::optional<UtcInstant> parse_rfc3339(std::string_view text) {
   const std::int64_t local =
       days_from_civil(year, month, day) * kSecondsPerDay + hour * 3600 + minute * 60 + second;
   return UtcInstant{local - offset, nanos};
+}
+
+}  // namespace
+
+std::optional<UtcInstant> parse_rfc3339(std::string_view text) {
+  return parse_date_time(text, Offset::Required);
+}
+
+std::optional<UtcInstant> parse_document_time(std::string_view text) {
+  return parse_date_time(text, Offset::Optional);
 }
 
 namespace {

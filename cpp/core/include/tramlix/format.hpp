@@ -20,7 +20,8 @@ class Format {
   // "gpx", "tcx" or "fit" after trimming white space and leading full stops, any ASCII case.
   static std::expected<Format, Error> from_str(std::string_view text);
 
-  // FIT by its header signature, else GPX or TCX by a marker in the first 4096 bytes.
+  // FIT by its header signature, else GPX or TCX by the local name of the root element (UTF-8
+  // or UTF-16, past any prolog), else by a marker in the first 4096 bytes.
   static std::expected<Format, Error> detect(std::span<const std::uint8_t> data);
 
   // The label readers and writers put into their errors: "GPX", "TCX" or "FIT".

@@ -59,6 +59,10 @@ std::optional<UtcInstant> add_milliseconds(UtcInstant instant, std::int64_t mill
 // match or names no real date.
 std::optional<UtcInstant> parse_rfc3339(std::string_view text);
 
+// The date-times of GPX and TCX documents: the form above with the offset optional. A time
+// without one is UTC, as GPX prescribes and as xsd:dateTime documents leave it out.
+std::optional<UtcInstant> parse_document_time(std::string_view text);
+
 // The offset-less fallback "%Y-%m-%dT%H:%M:%S%.f", read as UTC (what a naive datetime's
 // isoformat() produces). On failure the error is the reason in words: "input contains invalid
 // characters", "premature end of input", "trailing input" or "input is out of range".

@@ -80,8 +80,15 @@ class Reader final : public xml::Handler {
     }
   }
 
-  void empty_element(std::string_view name, xml::Attributes) override {
-    if (name == "trkseg" && activity_) activity_->segments.emplace_back();
+  // A self-closing point or segment is the same as one with nothing inside. Other self-closing
+  // elements carry no text: an empty <trk/> is no activity, an empty <hr/> clears nothing.
+  void empty_element(std::string_view name, xml::Attributes attributes) override {
+    if (name == "trkpt") {
+      start_point(attributes);
+      track_.end_point();
+    } else if (name == "trkseg" && activity_) {
+      activity_->segments.emplace_back();
+    }
   }
 
   void end_element(std::string_view name) override {

@@ -100,8 +100,18 @@ class Reader final : public xml::Handler {
     }
   }
 
-  // Self-closing elements carry nothing: an empty Activity, Track or Trackpoint is no record.
-  void empty_element(std::string_view, xml::Attributes) override {}
+  // A self-closing Trackpoint is a point with every field absent and a self-closing Track a
+  // segment without points, as when written with an end tag. A self-closing Activity (it has no
+  // Id, which the schema requires) is no activity, and other self-closing elements carry no text.
+  void empty_element(std::string_view name, xml::Attributes) override {
+    if (name == "Trackpoint") {
+      track_.start_point();
+      track_.end_point();
+    } else if (name == "Track") {
+      track_.start_segment();
+      track_.end_segment(activity_);
+    }
+  }
 
   void end_element(std::string_view name) override {
     --depth_;
@@ -156,7 +166,7 @@ class Reader final : public xml::Handler {
       case Target::None:
         break;
       case Target::Id:
-        activity_->start_time = parse_rfc3339(trim_xml_whitespace(text));
+        activity_->start_time = parse_document_time(trim_xml_whitespace(text));
         if (!id_text_) id_text_.emplace(text);
         break;
       case Target::Notes:

@@ -10,6 +10,8 @@
 #include <memory>
 #include <new>
 
+#include "xml/prolog.hpp"
+
 namespace tramlix::xml {
 namespace {
 
@@ -126,19 +128,26 @@ void XMLCALL on_default(void* user_data, const XML_Char* chars, int length) {
   }
 }
 
-std::string syntax_error(XML_Parser parser) {
+// Expat's message with the position in the whole document, counting what was skipped before
+// the part expat read.
+std::string syntax_error(XML_Parser parser, const DocumentStart& start) {
+  const XML_Size line = XML_GetCurrentLineNumber(parser);
+  XML_Size column = XML_GetCurrentColumnNumber(parser) + 1;
+  if (line == 1) column += start.columns;
   std::string message = XML_ErrorString(XML_GetErrorCode(parser));
   message += " at line ";
-  message += std::to_string(XML_GetCurrentLineNumber(parser));
+  message += std::to_string(line + start.lines);
   message += ", column ";
-  message += std::to_string(XML_GetCurrentColumnNumber(parser) + 1);
+  message += std::to_string(column);
   return message;
 }
 
 }  // namespace
 
-std::expected<void, std::string> parse(std::string_view document, Handler& handler,
+std::expected<void, std::string> parse(std::string_view whole, Handler& handler,
                                        TextBuffer& text) {
+  const DocumentStart start = document_start(whole);
+  const std::string_view document = whole.substr(start.offset);
   std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate(nullptr));
   if (!parser) throw std::bad_alloc();
 
@@ -166,7 +175,7 @@ std::expected<void, std::string> parse(std::string_view document, Handler& handl
                   last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
       if (s.exception) std::rethrow_exception(s.exception);
       if (!s.error.empty()) return std::unexpected(std::move(s.error));
-      return std::unexpected(syntax_error(parser.get()));
+      return std::unexpected(syntax_error(parser.get(), start));
     }
     offset += length;
   } while (offset < document.size());

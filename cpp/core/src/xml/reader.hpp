@@ -81,7 +81,8 @@ class Handler {
   ~Handler() = default;
 };
 
-// Parses `document`, reporting elements to `handler` and collecting text into `text`. On
+// Parses `document`, reporting elements to `handler` and collecting text into `text`. Blanks
+// before the XML declaration (after any byte-order mark) are skipped. On
 // failure the error is the message to carry: expat's own text with the line and column of a
 // syntax error ("mismatched tag at line 3, column 5"), or the unknown-entity message. An
 // exception thrown by a handler stops the parse and is rethrown from here.

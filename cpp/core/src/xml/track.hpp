@@ -40,7 +40,7 @@ inline void store_point_field(TrackPoint& point, PointField field, std::string_v
     case PointField::None:
       break;
     case PointField::Time:
-      point.time = parse_rfc3339(trim_xml_whitespace(text));
+      point.time = parse_document_time(trim_xml_whitespace(text));
       break;
     case PointField::Latitude:
       point.latitude = parse_number<double>(text);
