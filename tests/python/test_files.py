@@ -142,6 +142,8 @@ def test_self_closing_points_and_times_without_offset(text, start):
     assert [p.time for p in points] == times
     assert activity.start_time == f"2013-01-01T{start}+00:00"
     assert points[1].latitude == (46.06 if text is PLANNER_GPX else None)
+    # The untimed point stands between the timed ones: no interval joins them.
+    assert activity.moving_data().moving_time_seconds == 0.0
 
 
 def wrapped(text: str, how: str) -> bytes:
