@@ -182,8 +182,7 @@ std::expected<Target, Error> output_target(const std::string& path) {
   return Target{*format, gzip};
 }
 
-// Reads the bytes that are not gzip-compressed (gzip is never FIT, GPX or TCX, so it is unpacked
-// whatever format is asked for).
+// Reads uncompressed bytes in the format given, or else in the one their content shows.
 std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> data,
                                         std::optional<Format> format) {
   if (!format) {
@@ -203,6 +202,7 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> data,
 
 std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
                                          std::optional<Format> format) {
+  // gzip is never FIT, GPX or TCX: it is unpacked whatever format is named.
   if (!gzip::is_gzip(data)) return read(data, format);
   auto inflated = gzip::inflate(data);
   if (!inflated) return std::unexpected(std::move(inflated.error()));
