@@ -9,6 +9,7 @@ columns of the same row, measured in the same process one after the other.
 from __future__ import annotations
 
 import argparse
+import gzip
 import json
 import shutil
 import statistics
@@ -181,6 +182,25 @@ def conversion_rows(table: Table, source: Path, suffix: str) -> None:
               median_time(lambda: run_process(cli), min_runs=5), babel_time, "gpsbabel", "> 1x")
 
 
+def gzip_lines(paths: list[Path]) -> list[str]:
+    """Reading gzip-compressed files (level 6, as gzip(1) writes them) against the same files
+    uncompressed; the speed is in megabytes of compressed input per second."""
+    lines = ["", "| file (.gz, level 6) | compressed | load plain | load .gz | .gz read speed |",
+             "|---|---|---|---|---|"]  # fmt: skip
+    for path in paths:
+        data = path.read_bytes()
+        packed = gzip.compress(data, compresslevel=6, mtime=0)
+        plain_time = median_time(lambda: tramlix.loads(data))
+        packed_time = median_time(lambda: tramlix.loads(packed))
+        line = (f"| {path.name} | {len(packed) / 1e6:.2f} MB of {len(data) / 1e6:.2f} MB | "
+                f"{plain_time * 1e3:.2f} ms | {packed_time * 1e3:.2f} ms | "
+                f"{len(packed) / packed_time / 1e6:,.0f} MB/s ({len(data) / packed_time / 1e6:,.0f} MB/s "
+                "uncompressed) |")  # fmt: skip
+        lines.append(line)
+        print(f"  {line}", flush=True)
+    return lines
+
+
 def main() -> None:
     warnings.filterwarnings("ignore")  # the peers warn about odd but readable corpus files
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -240,6 +260,7 @@ def main() -> None:
     ratio = threads_ratio(large.read_bytes())
     print(f"  two threads loading at once: {ratio:.2f}x the throughput of one (target >= 1.7x)")
     extra = [f"Two threads loading {large.name} at once: {ratio:.2f}x the throughput of one (target >= 1.7x)."]
+    extra += gzip_lines(fit_files[:1] + [large])
 
     if args.cxx_bench:
         xml_files = files + tcx_files

@@ -22,13 +22,14 @@ PROG = "tramlix"
 _DESCRIPTION = """\
 Read, summarise and convert sport-activity files.
 
-Reads FIT, GPX and TCX files (the format is recognised from the content, not
-the file name) and writes any of the three (chosen by the output file's
-extension)."""
+Reads FIT, GPX and TCX files, gzip-compressed or not (the format is recognised
+from the content, not the file name), and writes any of the three (chosen by
+the output file's extension; a further .gz compresses it)."""
 
 _EPILOG = """\
 examples:
   tramlix convert ride.fit ride.gpx
+  tramlix convert ride.fit.gz ride.gpx.gz
   tramlix info ride.fit run.gpx
   tramlix info --json ride.fit > summary.json
   tramlix json run.tcx > run.json"""
@@ -36,20 +37,23 @@ examples:
 _CONVERT_DESCRIPTION = """\
 Convert an activity file to another format.
 
-INPUT may be FIT, GPX or TCX: its format is recognised from the content.
-The format written is chosen by OUTPUT's extension: .fit, .gpx or .tcx (any
-letter case). OUTPUT is created or overwritten; nothing is printed on success."""
+INPUT may be FIT, GPX or TCX, gzip-compressed or not: its format is recognised
+from the content. The format written is chosen by OUTPUT's extension: .fit,
+.gpx or .tcx (any letter case); .fit.gz, .gpx.gz or .tcx.gz write it
+gzip-compressed. OUTPUT is created or overwritten; nothing is printed on
+success."""
 
 _CONVERT_EPILOG = """\
 examples:
   tramlix convert ride.fit ride.gpx
-  tramlix convert track.gpx track.TCX"""
+  tramlix convert track.gpx track.TCX
+  tramlix convert export/ride.fit.gz ride.tcx.gz"""
 
 _INFO_DESCRIPTION = """\
-Summarise each activity in one or more FIT, GPX or TCX files: sport, name,
-start and end time, duration, distance, moving and stopped time (at most
-1 km/h counts as stopped), elevation gain and loss, average heart rate,
-maximum speed, number of points and the bounding box.
+Summarise each activity in one or more FIT, GPX or TCX files (gzip-compressed
+or not): sport, name, start and end time, duration, distance, moving and
+stopped time (at most 1 km/h counts as stopped), elevation gain and loss,
+average heart rate, maximum speed, number of points and the bounding box.
 
 Figures recorded in the file's own summary win over those computed from the
 track points. Values the file does not provide are shown as "-"."""
@@ -116,7 +120,9 @@ def _parser() -> argparse.ArgumentParser:
     )
     convert.add_argument("input", metavar="INPUT", help="the file to read (FIT, GPX or TCX)")
     convert.add_argument(
-        "output", metavar="OUTPUT", help="the file to write; its extension picks the format"
+        "output",
+        metavar="OUTPUT",
+        help="the file to write; its extension picks the format (.gpx, .gpx.gz, ...)",
     )
     convert.set_defaults(run=_convert)
 
@@ -127,7 +133,9 @@ def _parser() -> argparse.ArgumentParser:
         epilog=_INFO_EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    info.add_argument("files", metavar="FILE", nargs="+", help="FIT, GPX or TCX files")
+    info.add_argument(
+        "files", metavar="FILE", nargs="+", help="FIT, GPX or TCX files (gzip-compressed or not)"
+    )
     info.add_argument(
         "--json", action="store_true", help="print machine-readable JSON instead of text"
     )

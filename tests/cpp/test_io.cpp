@@ -67,6 +67,36 @@ TEST_F(Io, SaveTakesTheFormatFromTheExtension) {
   }
 }
 
+TEST_F(Io, SaveCompressesWhenGzFollowsAKnownExtension) {
+  const auto starts_gzip = [](const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return in.get() == 0x1f && in.get() == 0x8b;
+  };
+  ActivityFile timed = file_;  // FIT keeps only timed points
+  TrackPoint point;
+  point.time = UtcInstant{1'700'000'000, 0};
+  timed.activities.at(0).segments.at(0).points = {point};
+  for (const std::string name : {"run.gpx.gz", "run.TCX.Gz", "run.fit.GZ"}) {
+    ASSERT_EQ(shown(save(timed, path(name))), "ok") << name;
+    EXPECT_TRUE(starts_gzip(path(name))) << name;
+    const auto again = load(path(name));
+    ASSERT_EQ(shown(again), "ok") << name;
+    EXPECT_EQ(again->activities.at(0).segments.at(0).points.at(0).time,
+              timed.activities[0].segments[0].points[0].time)
+        << name;
+  }
+  // Loading by content: a compressed file needs no ".gz" in its name.
+  fs::rename(path("run.TCX.Gz"), path("run.tcx"));
+  EXPECT_EQ(shown(load(path("run.tcx"))), "ok");
+  // Without a known format before it, ".gz" is an unknown extension like any other.
+  const std::pair<std::string, std::string> failures[] = {
+      {"run.gz", "gz"}, {".gpx.gz", "gz"}, {"run.kml.gz", "kml"}, {"run.gpx.gz.gz", "gz"}};
+  for (const auto& [name, message] : failures) {
+    EXPECT_EQ(shown(save(file_, path(name))), std::string(kUnsupported) + message);
+    EXPECT_FALSE(fs::exists(path(name))) << name;
+  }
+}
+
 TEST_F(Io, IoErrorsNameThePath) {
   const auto io_error = [](const std::string& file, const char* reason) {
     return "cannot read or write " + file + ": " + reason;

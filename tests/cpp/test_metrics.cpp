@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tracks.hpp"
@@ -71,15 +72,29 @@ TEST(Metrics, EndTimeAndDuration) {
 }
 
 TEST(Metrics, DistanceFromSummaryRecordedDistancesOrPositions) {
-  // The largest recorded distance, where a NaN loses to any number whichever comes first.
+  // Recorded distances: the rise of each run that never decreases, across segments, counted
+  // from the first recorded value.
   constexpr auto kDistance = &TrackPoint::distance_m;
-  EXPECT_EQ(with(kDistance, {{10.0, {}, 30.0}, {20.0}}).distance_meters(), 30.0);
-  EXPECT_EQ(with(kDistance, {{kNaN, 5.0, kNaN, 4.0}}).distance_meters(), 5.0);
-  EXPECT_TRUE(std::isnan(with(kDistance, {{kNaN}}).distance_meters()));
+  using Distances = std::vector<std::vector<std::optional<double>>>;
+  const std::pair<Distances, double> recorded[] = {
+      {{{10.0, {}, 30.0}, {20.0}}, 20.0},
+      {{{0.0, 2000.0, 4000.0}, {0.0, 3000.0}, {0.0, 3200.0}}, 10200.0},  // laps restarting at 0
+      {{{42000.0, 42100.0}, {}, {42100.0, 42700.0}}, 700.0},  // cut from a longer recording
+      {{{0.0, 5000.0, 100.0, 3000.0}}, 7900.0},               // a reset need not reach 0
+      {{{5.0, 5.0, 8.0}}, 3.0},                               // equal values are no reset
+      {{{kNaN, 5.0, kNaN, 7.0, kNaN}}, 2.0},                  // NaN neither starts nor splits
+      {{{kNaN, 5.0, kNaN, 4.0}}, 0.0},
+      {{{}, {12.5}}, 0.0},
+  };
+  for (const auto& [values, expected] : recorded) {
+    EXPECT_EQ(with(kDistance, values).distance_meters(), expected) << expected;
+  }
+  EXPECT_TRUE(std::isnan(with(kDistance, {{kNaN, {}, kNaN}}).distance_meters()));
   // A recorded total beats recorded distances, which beat positions.
   Activity activity = track({{at(0, 0), at(1, 0)}});
+  activity.segments[0].points[0].distance_m = 5.0;
   activity.segments[0].points[1].distance_m = 20.0;
-  EXPECT_EQ(activity.distance_meters(), 20.0);
+  EXPECT_EQ(activity.distance_meters(), 15.0);
   activity.summary.total_distance_meters = 1234.5;
   EXPECT_EQ(activity.distance_meters(), 1234.5);
 

@@ -77,7 +77,8 @@ TEST(MovingData, RecordedMovingTimeWins) {
   Activity activity = track({{fix(100, 0, 0), fix(1000, 1, 0), fix(1000, 1, 0), fix(1000, 1, 0)}});
   const double speeds[] = {kNaN, 3.5, 7.25, kNaN};
   for (int i = 0; i < 4; ++i) activity.segments[0].points[i].speed_mps = speeds[i];
-  activity.segments[0].points[1].distance_m = 900.0;
+  activity.segments[0].points[0].distance_m = 100.0;
+  activity.segments[0].points[1].distance_m = 1000.0;
   activity.summary.total_moving_seconds = 600.0;
   EXPECT_EQ(activity.moving_data(1e9), (MovingData{600, 300, 900, 0, 7.25}));
 }

@@ -35,18 +35,19 @@ std::string head(const std::string& sport, const std::string& time, const char* 
 TEST(TcxWriter, Documents) {
   EXPECT_EQ(tcx::write(ActivityFile{}), kHead + kTail);
   const ActivityFile file{.activities = {
-      // The reference time comes from the first timed point, here in the second segment.
+      // The reference time comes from the first timed point, here in the second segment; the
+      // lap distance is the rise of the recorded distances.
       {.name = "Fish & <Chips> 'n' \"peas\"\t", .sport = "CYCLING",
-       .segments = {{{{.distance_m = 5.0}, {}}},
+       .segments = {{{{.distance_m = 5.0}, {.distance_m = 12.5}}},
                     {{{.time = UtcInstant{k20240501 + 10}},
                       {.time = UtcInstant{k20240501 + 100, 500000000}}}}}},
       // No time anywhere: the epoch. Nothing to measure: the track metrics' -0.0.
       {.name = ""},
       {.start_time = UtcInstant{k20240501}}}};
   EXPECT_EQ(tcx::write(file),
-            kHead + head("Biking", "2024-05-01T00:00:10+00:00", "90.5", "5.0") +
+            kHead + head("Biking", "2024-05-01T00:00:10+00:00", "90.5", "7.5") +
                 "<Track><Trackpoint><DistanceMeters>5.0</DistanceMeters></Trackpoint><Trackpoint>"
-                "</Trackpoint></Track><Track><Trackpoint><Time>2024-05-01T00:00:10+00:00</Time>"
+                "<DistanceMeters>12.5</DistanceMeters></Trackpoint></Track><Track><Trackpoint><Time>2024-05-01T00:00:10+00:00</Time>"
                 "</Trackpoint><Trackpoint><Time>2024-05-01T00:01:40.500+00:00</Time></Trackpoint>"
                 "</Track></Lap><Notes>Fish &amp; &lt;Chips&gt; &apos;n&apos; &quot;peas&quot;\t"
                 "</Notes></Activity>" + head("Other", "1970-01-01T00:00:00+00:00", "0.0", "-0.0") +

@@ -57,10 +57,45 @@ def test_corpus_tcx_converts_to_gpx_and_back(tmp_path):
         ], source.name
 
 
+def tcx_laps(laps: list[list[float]]) -> bytes:
+    """A run whose laps hold one track each, with these recorded distances, a second apart."""
+    seconds = iter(range(100))
+    tracks = (
+        "<Lap><Track>"
+        + "".join(f"<Trackpoint><Time>2024-05-01T08:00:{next(seconds):02d}Z</Time>"
+                  f"<DistanceMeters>{d}</DistanceMeters></Trackpoint>" for d in lap)
+        + "</Track></Lap>"
+        for lap in laps
+    )  # fmt: skip
+    return (
+        '<?xml version="1.0"?><TrainingCenterDatabase '
+        'xmlns="http://www.garmin.com/xmlschemas/TrainingCenterDatabase/v2"><Activities>'
+        '<Activity Sport="Running"><Id>2024-05-01T08:00:00Z</Id>' + "".join(tracks) +
+        "</Activity></Activities></TrainingCenterDatabase>"
+    ).encode()  # fmt: skip
+
+
+@pytest.mark.parametrize(
+    ("laps", "distance"),
+    [
+        ([[0, 2500, 5000], [0, 2600, 5200]], 10200),  # every lap restarts at 0
+        ([[0, 2500], [2500, 5000]], 5000),  # counting up through the laps
+        ([[42000, 42350], [42350, 42700]], 700),  # cut from a longer recording
+    ],
+)
+def test_distance_from_recorded_distances_reaches_every_writer(laps, distance):
+    file = tramlix.loads(tcx_laps(laps))
+    assert file.activities[0].distance_meters == distance
+    assert f"<DistanceMeters>{distance}.0</DistanceMeters><Calories>" in file.to_tcx().decode()
+    assert tramlix.loads(file.to_fit()).activities[0].summary.total_distance_meters == distance
+    assert tramlix.loads(file.to_gpx()).activities[0].distance_meters == distance
+
+
 # What the schemas accept: positions inside their ranges on every point, a time on every
 # point (TCX requires it), heart rate 1-255 and cadence up to 254 (TCX). GPX coordinates and
 # elevations are xsd:decimal, which xmllint holds to 24 digits: that leaves out values within
-# 1e-7 of zero written with all their digits, and elevations beyond 1e15 m.
+# 1e-7 of zero written with all their digits, and elevations beyond 1e15 m. Recorded distances
+# stay far enough inside the double range that the lap distance, a sum of their rises, does too.
 def decimals(low: float, high: float, **kwargs) -> st.SearchStrategy:
     return st.floats(low, high, **kwargs).filter(lambda x: x == 0 or abs(x) >= 1e-7)
 
@@ -69,7 +104,7 @@ latitudes = decimals(-90, 90)
 longitudes = decimals(-180, 180, exclude_max=True)
 valid_points = st.builds(
     TrackPoint, time=times, latitude=latitudes, longitude=longitudes,
-    elevation_m=st.none() | decimals(-1e15, 1e15), distance_m=st.none() | floats,
+    elevation_m=st.none() | decimals(-1e15, 1e15), distance_m=st.none() | st.floats(-1e300, 1e300),
     heart_rate_bpm=st.none() | st.integers(1, 255), cadence_rpm=st.none() | st.integers(0, 254),
     speed_mps=st.none() | floats, power_watts=st.none() | kinds["power_watts"],
     temperature_c=st.none() | kinds["temperature_c"],

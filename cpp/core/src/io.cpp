@@ -14,6 +14,7 @@
 
 #include "fit/fit.hpp"
 #include "gpx/gpx.hpp"
+#include "gzip.hpp"
 #include "tcx/tcx.hpp"
 #include "tramlix/text.hpp"
 
@@ -142,20 +143,48 @@ std::optional<std::string_view> file_name(std::string_view path) {
   return last;
 }
 
-// The part after the last full stop of the file name; none when the name has no full stop
-// or only a leading one (".gpx" is a name, not an extension).
-std::optional<std::string_view> extension(std::string_view path) {
-  const auto name = file_name(path);
-  if (!name) return std::nullopt;
-  const auto dot = name->rfind('.');
+// The part after the last full stop of a file name; none when the name has no full stop or only
+// a leading one (".gpx" is a name, not an extension).
+std::optional<std::string_view> extension_of(std::string_view name) {
+  const auto dot = name.rfind('.');
   if (dot == std::string_view::npos || dot == 0) return std::nullopt;
-  return name->substr(dot + 1);
+  return name.substr(dot + 1);
 }
 
-}  // namespace
+bool is_gz(std::string_view extension) {
+  return extension.size() == 2 && (extension[0] | 0x20) == 'g' && (extension[1] | 0x20) == 'z';
+}
 
-std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
-                                         std::optional<Format> format) {
+struct Target {
+  Format format;
+  bool gzip;
+};
+
+// What a path asks to be written as: the format its extension names, gzip-compressed when a
+// ".gz" follows that extension ("run.gpx.gz"). A ".gz" with no extension before it ("run.gz")
+// names no format and fails like any other unknown extension.
+std::expected<Target, Error> output_target(const std::string& path) {
+  const auto name = file_name(path);
+  auto ext = name ? extension_of(*name) : std::nullopt;
+  if (!ext || !is_valid_utf8(*ext)) {
+    return std::unexpected(Error::unsupported_format(utf8_lossy(path) + " has no file extension"));
+  }
+  bool gzip = false;
+  if (is_gz(*ext)) {
+    if (const auto inner = extension_of(name->substr(0, name->size() - 3));
+        inner && is_valid_utf8(*inner)) {
+      ext = inner;
+      gzip = true;
+    }
+  }
+  auto format = Format::from_str(*ext);
+  if (!format) return std::unexpected(std::move(format.error()));
+  return Target{*format, gzip};
+}
+
+// Reads uncompressed bytes in the format given, or else in the one their content shows.
+std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> data,
+                                        std::optional<Format> format) {
   if (!format) {
     auto detected = Format::detect(data);
     if (!detected) return std::unexpected(std::move(detected.error()));
@@ -167,6 +196,23 @@ std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
     case Format::Fit: return fit::read(data);
   }
   return std::unexpected(unknown_format());
+}
+
+}  // namespace
+
+std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
+                                         std::optional<Format> format) {
+  // gzip is never FIT, GPX or TCX: it is unpacked whatever format is named.
+  if (!gzip::is_gzip(data)) return read(data, format);
+  auto inflated = gzip::inflate(data);
+  if (!inflated) return std::unexpected(std::move(inflated.error()));
+  // One layer is unpacked, no more: nothing writes activities compressed twice, and a bomb
+  // nested inside a bomb multiplies.
+  if (gzip::is_gzip(inflated->span())) {
+    return std::unexpected(Error::invalid_data(
+        "gzip", "the uncompressed data is gzip-compressed again; unpack it first"));
+  }
+  return read(inflated->span(), format);
 }
 
 std::expected<std::string, Error> dumps(const ActivityFile& file, Format format) {
@@ -185,14 +231,11 @@ std::expected<ActivityFile, Error> load(const std::string& path) {
 }
 
 std::expected<void, Error> save(const ActivityFile& file, const std::string& path) {
-  const auto ext = extension(path);
-  if (!ext || !is_valid_utf8(*ext)) {
-    return std::unexpected(Error::unsupported_format(utf8_lossy(path) + " has no file extension"));
-  }
-  auto format = Format::from_str(*ext);
-  if (!format) return std::unexpected(std::move(format.error()));
-  auto bytes = dumps(file, *format);
+  const auto target = output_target(path);
+  if (!target) return std::unexpected(std::move(target.error()));
+  auto bytes = dumps(file, target->format);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
+  if (target->gzip) *bytes = gzip::deflate(*bytes);
   return write_file(path, *bytes);
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -28,6 +29,37 @@ std::optional<UtcInstant> last_point_time(const Activity& activity) {
     }
   }
   return std::nullopt;
+}
+
+// Recorded distances count up from wherever the recording started and may restart at 0 (TCX
+// laps do). Each run of values that never decreases adds its rise; what came before the first
+// value is not counted, just as no distance is counted before the first position. NaN values
+// take no part; if every recorded value is NaN, the distance is NaN.
+std::optional<double> recorded_distance(const Activity& activity) {
+  bool any = false;
+  double total = 0.0;
+  double run_first = 0.0;
+  double previous = 0.0;
+  bool in_run = false;
+  for (const Segment& segment : activity.segments) {
+    for (const TrackPoint& point : segment.points) {
+      if (!point.distance_m) continue;
+      any = true;
+      const double value = *point.distance_m;
+      if (std::isnan(value)) continue;
+      if (!in_run) {
+        run_first = value;
+        in_run = true;
+      } else if (value < previous) {
+        total += previous - run_first;
+        run_first = value;
+      }
+      previous = value;
+    }
+  }
+  if (!any) return std::nullopt;
+  if (!in_run) return std::numeric_limits<double>::quiet_NaN();
+  return total + (previous - run_first);
 }
 
 // 2^63: the first double that no longer fits in int64.
@@ -64,15 +96,7 @@ std::optional<double> Activity::duration_seconds() const {
 double Activity::distance_meters() const {
   if (summary.total_distance_meters) return *summary.total_distance_meters;
 
-  // Recorded distances are cumulative, so the largest one is the total.
-  std::optional<double> recorded;
-  for (const Segment& segment : segments) {
-    for (const TrackPoint& point : segment.points) {
-      if (!point.distance_m) continue;
-      recorded = recorded ? geo::max_ignoring_nan(*recorded, *point.distance_m) : *point.distance_m;
-    }
-  }
-  if (recorded) return *recorded;
+  if (const std::optional<double> recorded = recorded_distance(*this)) return *recorded;
 
   // -0.0 tells "nothing to measure" apart from a measured 0.0.
   double total = -0.0;

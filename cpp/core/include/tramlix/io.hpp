@@ -13,17 +13,19 @@
 
 namespace tramlix {
 
-// Reads a file's bytes; without a format the content is sniffed.
+// Reads a file's bytes, gzip-compressed or not (at most 1 GiB once inflated); without a format
+// the content is sniffed.
 std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
                                          std::optional<Format> format = std::nullopt);
 
 // Encodes a file in the given format; the result is the complete file's bytes.
 std::expected<std::string, Error> dumps(const ActivityFile& file, Format format);
 
-// Reads the whole file at `path`; the format always comes from the content.
+// Reads the whole file at `path`; the format (and compression) always comes from the content.
 std::expected<ActivityFile, Error> load(const std::string& path);
 
-// Encodes in the format named by the extension of `path` and writes the whole file.
+// Encodes in the format named by the extension of `path` and writes the whole file,
+// gzip-compressed when ".gz" follows that extension ("run.gpx.gz").
 std::expected<void, Error> save(const ActivityFile& file, const std::string& path);
 
 }  // namespace tramlix
