@@ -169,11 +169,12 @@ std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
   return std::unexpected(unknown_format());
 }
 
-std::expected<std::string, Error> dumps(const ActivityFile& file, Format format) {
+std::expected<std::string, Error> dumps(const ActivityFile& file, Format format,
+                                        Omissions* omitted) {
   switch (format) {
-    case Format::Gpx: return gpx::write(file);
-    case Format::Tcx: return tcx::write(file);
-    case Format::Fit: return fit::write(file);
+    case Format::Gpx: return gpx::write(file, omitted);
+    case Format::Tcx: return tcx::write(file, omitted);
+    case Format::Fit: return fit::write(file, omitted);
   }
   return std::unexpected(unknown_format());
 }
@@ -184,14 +185,15 @@ std::expected<ActivityFile, Error> load(const std::string& path) {
   return loads({bytes->data.get(), bytes->size});
 }
 
-std::expected<void, Error> save(const ActivityFile& file, const std::string& path) {
+std::expected<void, Error> save(const ActivityFile& file, const std::string& path,
+                                Omissions* omitted) {
   const auto ext = extension(path);
   if (!ext || !is_valid_utf8(*ext)) {
     return std::unexpected(Error::unsupported_format(utf8_lossy(path) + " has no file extension"));
   }
   auto format = Format::from_str(*ext);
   if (!format) return std::unexpected(std::move(format.error()));
-  auto bytes = dumps(file, *format);
+  auto bytes = dumps(file, *format, omitted);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   return write_file(path, *bytes);
 }
