@@ -4,6 +4,7 @@
 #include "classes.hpp"
 #include "time.hpp"
 #include "tramlix/io.hpp"
+#include "tramlix/omissions.hpp"
 
 namespace tramlix::python {
 namespace {
@@ -159,6 +160,45 @@ PyObject* activity_file_save(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
+// Omissions as {reason: count} for the reasons with a count, in the order of the reasons.
+nb::object omission_counts(const Omissions& omitted) {
+  nb::object counts = checked(PyDict_New());
+  for (std::size_t i = 0; i < kOmissionCount; ++i) {
+    if (omitted.counts[i] == 0) continue;
+    nb::object name = to_python(omission_name(static_cast<Omission>(i)));
+    nb::object count = to_python(omitted.counts[i]);
+    if (PyDict_SetItem(counts.ptr(), name.ptr(), count.ptr()) != 0) throw_error_already_set();
+  }
+  return counts;
+}
+
+// What writing the file as `format` leaves out, counted by the writer itself.
+PyObject* activity_file_omissions(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return boundary([&] {
+    static const char* names[] = {"format", nullptr};
+    Arg format_arg = nullptr;
+    parse_arguments(args, kwargs, "O:omissions", names, &format_arg);
+    const Format format = to_format(format_arg, "format");
+    const ActivityFile& file = unbox<ActivityFile>(self);
+    return omission_counts(value_or_raise(without_gil([&] { return omissions(file, format); })));
+  });
+}
+
+// save(), and what the format left out: one write, counted as it goes.
+PyObject* activity_file_save_with_omissions(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return boundary([&] {
+    static const char* names[] = {"path", nullptr};
+    Arg path_arg = nullptr;
+    parse_arguments(args, kwargs, "O:save_with_omissions", names, &path_arg);
+    const std::string path = to_path(path_arg, "path");
+    const ActivityFile& file = unbox<ActivityFile>(self);
+    Omissions omitted;
+    auto saved = without_gil([&] { return save(file, path, &omitted); });
+    if (!saved) raise_error(saved.error());
+    return omission_counts(omitted);
+  });
+}
+
 PyObject* activity_file_to_json(PyObject* self, PyObject*) {
   return boundary([&] { return to_python(to_json(unbox<ActivityFile>(self))); });
 }
@@ -183,6 +223,9 @@ PyMethodDef activity_file_methods[] = {
     {"with_device_info", method(activity_file_with_device_info), kVarargs,
      "with_device_info($self, device_info)\n--\n\n"},
     {"save", method(activity_file_save), kVarargs, "save($self, path)\n--\n\n"},
+    {"omissions", method(activity_file_omissions), kVarargs, "omissions($self, format)\n--\n\n"},
+    {"save_with_omissions", method(activity_file_save_with_omissions), kVarargs,
+     "save_with_omissions($self, path)\n--\n\n"},
     {"to_json", method(activity_file_to_json), METH_NOARGS, "to_json($self)\n--\n\n"},
     {"simplified", method(simplified<ActivityFile>), kVarargs,
      "simplified($self, max_distance_m=10.0)\n--\n\n"},

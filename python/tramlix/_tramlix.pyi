@@ -236,6 +236,23 @@ class ActivityFile:
     def with_device_info(self, device_info: DeviceInfo) -> ActivityFile: ...
     def save(self, path: _Path) -> None:
         """Writes the format named by the extension; gzip-compressed for "run.gpx.gz"."""
+    # What writing this file as `format` ("gpx", "tcx", "fit") leaves out because the format
+    # cannot carry it, counted by the writer itself: {reason: count} for each reason with a
+    # count, empty when nothing is lost. The reasons:
+    #   points_without_position       GPX: points without both coordinates in range
+    #   points_without_time           TCX: points without a time from year 1 to 9999
+    #   values_not_finite             NaN or infinite values
+    #   values_out_of_range           values outside the field's range (TCX heart rate 1-255,
+    #                                 cadence up to 254; FIT's field ranges; leap-second times)
+    #   lone_coordinates              TCX: a latitude without longitude, or the reverse
+    #   names_unknown                 FIT: sports, sub-sports, manufacturers, products FIT has
+    #                                 no code for
+    #   values_of_untimed_activities  FIT: name, sport and totals of an activity without times
+    #   texts_shortened               FIT: texts cut to the 254 bytes a string field holds
+    def omissions(self, format: str) -> dict[str, int]: ...
+    # save(path), returning what the format of `path` left out, as omissions() counts it; the
+    # document is built once.
+    def save_with_omissions(self, path: _Path) -> dict[str, int]: ...
     def to_json(self) -> str: ...
     def simplified(self, max_distance_m: _Float = 10.0) -> ActivityFile: ...
     def __len__(self) -> int: ...

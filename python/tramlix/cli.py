@@ -6,7 +6,7 @@ import math
 import os
 import sys
 
-from . import Activity, DeviceInfo, __version__, convert, load
+from . import Activity, DeviceInfo, __version__, load
 
 TYPE_CHECKING = False  # importing typing alone costs the command a few milliseconds
 if TYPE_CHECKING:
@@ -40,8 +40,11 @@ Convert an activity file to another format.
 INPUT may be FIT, GPX or TCX, gzip-compressed or not: its format is recognised
 from the content. The format written is chosen by OUTPUT's extension: .fit,
 .gpx or .tcx (any letter case); .fit.gz, .gpx.gz or .tcx.gz write it
-gzip-compressed. OUTPUT is created or overwritten; nothing is printed on
-success."""
+gzip-compressed. OUTPUT is created or overwritten and always valid for its
+format: what the format cannot carry (points without a position in GPX,
+points without a time in TCX, values outside FIT's ranges, ...) is left out,
+and one warning line on standard error says how much and why. Otherwise
+nothing is printed on success."""
 
 _CONVERT_EPILOG = """\
 examples:
@@ -162,20 +165,48 @@ def _convert(args: argparse.Namespace) -> int:
     return _convert_files(args.input, args.output)
 
 
+# How the warning of `convert` names each reason ActivityFile.omissions() counts under.
+_OMISSIONS = {
+    "points_without_position": ("point without a position", "points without a position"),
+    "points_without_time": ("point without a time", "points without a time"),
+    "values_not_finite": (
+        "value that is not a finite number",
+        "values that are not finite numbers",
+    ),
+    "values_out_of_range": ("value out of range", "values out of range"),
+    "lone_coordinates": ("coordinate without its partner", "coordinates without their partner"),
+    "names_unknown": ("name FIT has no code for", "names FIT has no code for"),
+    "values_of_untimed_activities": (
+        "value of an activity without times",
+        "values of activities without times",
+    ),
+}
+
+
 def _convert_files(source: str, target: str) -> int:
     try:
-        convert(source, target)
-        return 0
+        file = load(source)
     except Exception as error:  # noqa: BLE001 - every failure becomes one line
-        failure = error
-    # Which of the two files is at fault: if the input reads, it was the output.
-    try:
-        load(source)
-    except Exception as error:  # noqa: BLE001
         _report(source, error)
         return 1
-    _report(target, failure)
-    return 1
+    try:
+        omitted = file.save_with_omissions(target)
+    except Exception as error:  # noqa: BLE001
+        _report(target, error)
+        return 1
+    if omitted:
+        print(f"{PROG}: warning: {target}: {_omissions_text(omitted)}", file=sys.stderr)
+    return 0
+
+
+def _omissions_text(omitted: dict[str, int]) -> str:
+    """'left out 3 points without a position, 1 value out of range; cut 1 text short'."""
+    left_out = [f"{n} {_OMISSIONS.get(k, (k, k))[n != 1]}" for k, n in omitted.items()
+                if k != "texts_shortened"]  # fmt: skip
+    parts = [f"left out {', '.join(left_out)}"] if left_out else []
+    if shortened := omitted.get("texts_shortened"):
+        parts.append(f"cut {shortened} text{'s' * (shortened != 1)} short")
+    return "; ".join(parts)
 
 
 def _json(args: argparse.Namespace) -> int:

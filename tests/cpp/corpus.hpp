@@ -36,15 +36,25 @@ inline std::string schema_unavailable(const fs::path& schema) {
   return {};
 }
 
-// What xmllint says against `document`, or empty when it validates.
-inline std::string schema_errors(const std::string& document, const fs::path& schema) {
-  char name[] = "/tmp/tramlix-schema-XXXXXX";
-  const int fd = mkstemp(name);
-  if (fd < 0) return "cannot create a scratch file";
-  ::close(fd);
-  std::ofstream(name, std::ios::binary | std::ios::trunc) << document;
-  const std::string command =
-      "xmllint --noout --nonet --schema '" + schema.string() + "' '" + name + "' 2>&1";
+// What xmllint says against each of `documents`, in order: empty for one that validates. All
+// are checked by one xmllint run, which costs about what checking one does.
+inline std::vector<std::string> schema_errors(const std::vector<std::string>& documents,
+                                              const fs::path& schema) {
+  std::vector<std::string> errors(documents.size());
+  char folder[] = "/tmp/tramlix-schema-XXXXXX";
+  if (documents.empty()) return errors;
+  if (!mkdtemp(folder)) {
+    std::fill(errors.begin(), errors.end(), "cannot create a scratch folder");
+    return errors;
+  }
+  std::string command = "xmllint --noout --nonet --schema '" + schema.string() + "'";
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    names.push_back(std::string(folder) + "/" + std::to_string(i) + ".xml");
+    std::ofstream(names.back(), std::ios::binary | std::ios::trunc) << documents[i];
+    command += " '" + names.back() + "'";
+  }
+  command += " 2>&1";
   std::string output;
   int status = -1;
   if (FILE* pipe = popen(command.c_str(), "r")) {
@@ -54,8 +64,30 @@ inline std::string schema_errors(const std::string& document, const fs::path& sc
     }
     status = pclose(pipe);
   }
-  std::remove(name);
-  return status == 0 ? std::string() : output.empty() ? "xmllint failed" : output;
+  // Every line xmllint writes starts with the file it is about; "validates" is the good news.
+  std::size_t start = 0;
+  while (start < output.size()) {
+    std::size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    const std::string_view line(output.data() + start, end - start);
+    start = end + 1;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (line.starts_with(names[i]) && line != names[i] + " validates") {
+        errors[i].append(line).append("\n");
+      }
+    }
+  }
+  if (status != 0 && std::all_of(errors.begin(), errors.end(),
+                                 [](const std::string& e) { return e.empty(); })) {
+    errors.assign(documents.size(), output.empty() ? "xmllint failed" : output);
+  }
+  fs::remove_all(folder);
+  return errors;
+}
+
+// What xmllint says against `document`, or empty when it validates.
+inline std::string schema_errors(const std::string& document, const fs::path& schema) {
+  return schema_errors(std::vector<std::string>{document}, schema).front();
 }
 
 }  // namespace tramlix::corpus

@@ -166,6 +166,47 @@ TEST(FitEncoder, ValuesIntoFieldBytesAndInvalidWhenTheyDoNotFit) {
   }
 }
 
+// Values written as invalid are reported by message, field and reason. A value equal to its
+// field's invalid marker is one of them: it would read back as no value.
+TEST(FitEncoder, ReportsTheValuesItWritesAsInvalid) {
+  const std::int64_t before_epoch = kFitEpochUnixSeconds - 1;
+  const std::vector<Message> messages = {
+      message("file_id", {{"type", EnumName::borrowed("activity")},
+                          {"manufacturer", EnumName::owned("nobody")},
+                          {"serial_number", U{0}}}),  // uint32z: 0 is its marker
+      message("record", {{"timestamp", Timestamp{before_epoch}},
+                         {"heart_rate", U{254}},
+                         {"cadence", U{255}},
+                         {"speed", 65.534},  // 65534 as stored
+                         {"altitude", std::nan("")},
+                         {"power", Invalid{}},  // no value given: nothing lost
+                         {"temperature", std::int64_t{127}},
+                         {"position_lat", std::int64_t{0x7FFFFFFF}},
+                         {"distance", -0.01}}),
+  };
+  std::vector<LostValue> lost;
+  const auto bytes = Encoder(0x20, 21200).encode(messages, &lost);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(lost, (std::vector<LostValue>{{0, 1, Loss::UnknownName},
+                                          {0, 2, Loss::OutOfRange},
+                                          {1, 0, Loss::OutOfRange},
+                                          {1, 2, Loss::OutOfRange},
+                                          {1, 4, Loss::NotFinite},
+                                          {1, 6, Loss::OutOfRange},
+                                          {1, 7, Loss::OutOfRange},
+                                          {1, 8, Loss::OutOfRange}}));
+  // What was not reported reads back.
+  const std::vector<Message> back = decode(*bytes);
+  ASSERT_EQ(back.size(), 2u);
+  std::vector<std::string_view> kept;
+  for (const Message& m : back) {
+    for (const Field& f : m.fields) {
+      if (!f.value.is_invalid()) kept.push_back(f.name);
+    }
+  }
+  EXPECT_EQ(kept, (std::vector<std::string_view>{"type", "heart_rate", "speed", "enhanced_speed"}));
+}
+
 TEST(FitEncoder, OversizedFieldsAndSegmentsAreErrors) {
   const auto name = [](std::size_t length) {
     return std::vector{message("file_id", {{"product_name", std::string(length, 'x')}})};

@@ -17,6 +17,7 @@
 #include "fit/profile.hpp"
 #include "tracks.hpp"
 #include "tramlix/io.hpp"
+#include "tramlix/omissions.hpp"
 
 namespace tramlix::fit {
 namespace {
@@ -37,18 +38,22 @@ TrackPoint point(std::optional<std::int64_t> time, std::optional<double> lat = {
 }
 
 // The writer's messages, every field checked against the profile: the encoder drops a field whose
-// number and name do not match it, and writes an enumeration name it lacks as invalid (the
-// sub-sport alone is passed on as the model has it).
+// number and name (or subfield name) do not match it, and writes an enumeration name it lacks as
+// invalid (the sub-sport alone is passed on as the model has it).
 std::vector<Message> messages_of(std::vector<Activity> a, std::optional<DeviceInfo> device = {}) {
   std::vector<Message> messages = activity_messages({std::move(a), std::nullopt, device});
   for (const Message& m : messages) {
     const auto* info = ::fit::profile::mesg_info_by_num(m.global_number);
     for (const ::fit::Field& f : m.fields) {
       const auto* described = info && info->name == m.name ? info->field(f.number) : nullptr;
+      std::string_view type;  // of the field or subfield the name picks
+      if (described && described->name == f.name) type = described->type_name;
+      for (std::size_t i = 0; described && i < described->subfields.size(); ++i) {
+        if (described->subfields[i].name == f.name) type = described->subfields[i].type_name;
+      }
       const auto* name = f.value.get<::fit::EnumName>();
-      EXPECT_TRUE(described && described->name == f.name &&
-                  (!name || f.name == "sub_sport" ||
-                   ::fit::profile::enum_value_by_str(described->type_name, name->view())))
+      EXPECT_TRUE(!type.empty() && (!name || f.name == "sub_sport" ||
+                                    ::fit::profile::enum_value_by_str(type, name->view())))
           << m.name << "." << f.name;
     }
   }
@@ -108,7 +113,7 @@ TEST(FitWriter, MessageOrderTotalsAndPositions) {
   ASSERT_EQ(names(messages),
             "file_id device_info record record record lap session activity "
             "record record record record lap session activity record ");
-  // The product text has no FIT field; the manufacturer goes by name without a code.
+  // The product goes by its number when it has one; the manufacturer by name without a code.
   EXPECT_EQ(shown(messages[0]),
             "type=activity time_created=1000 manufacturer=development product=u3121 "
             "serial_number=u3900000000 product_name='Edge 530'");
@@ -160,14 +165,130 @@ TEST(FitWriter, SessionSummaryFields) {
   }
 }
 
-// A text too long for FIT's one-byte field size fails the whole file; nothing partial is returned.
-TEST(FitWriter, EncoderErrorsAreEncodeErrors) {
-  Activity a = track({{point(0)}});
-  a.name = std::string(255, 'x');
-  const auto bytes = write({{a}, std::nullopt, std::nullopt});
-  ASSERT_FALSE(bytes);
-  EXPECT_EQ(bytes.error().display(),
-            "cannot encode FIT: encoder: String of size 255 exceeds 255 byte wire limit");
+// A string field holds 254 bytes and its terminating zero: a longer text is cut after its last
+// whole UTF-8 character that fits, and the file is written all the same.
+TEST(FitWriter, LongTextsAreCutAtACharacter) {
+  const auto repeated = [](std::string_view character, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += character;
+    return text;
+  };
+  const std::pair<std::string, std::size_t> cases[] = {
+      {std::string(254, 'x'), 254},
+      {std::string(300, 'x'), 254},
+      {repeated("\xC3\xA9", 200), 254},           // U+00E9, 2 bytes
+      {repeated("\xE2\x82\xAC", 100), 252},       // U+20AC, 3 bytes
+      {"x" + repeated("\xF0\x9F\x98\x80", 80), 253},  // U+1F600, 4 bytes
+  };
+  for (const auto& [text, kept] : cases) {
+    Activity a = track({{point(0), point(1)}});
+    a.name = text;
+    DeviceInfo device;
+    device.product_name = text;
+    Omissions omitted;
+    const auto bytes = write({{a}, std::nullopt, device}, &omitted);
+    ASSERT_TRUE(bytes) << bytes.error().display();
+    const auto back = read({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()});
+    ASSERT_TRUE(back) << back.error().display();
+    EXPECT_EQ(back->activities.at(0).name, text.substr(0, kept));
+    EXPECT_EQ(back->device_info.value().product_name, text.substr(0, kept));
+    EXPECT_EQ(omitted[Omission::Shortened], kept == text.size() ? 0u : 2u) << kept;
+  }
+}
+
+// A product known by its name only (as a FIT file names a Garmin product) is written by that
+// name, through the subfield the maker's products go by, and read back the same.
+TEST(FitWriter, ProductNamesGoThroughTheMakersSubfield) {
+  struct Case {
+    DeviceInfo device;
+    std::string file_id;  // its manufacturer and product fields
+    std::size_t unknown;  // names left out
+  };
+  const auto device = [](std::optional<std::string> maker, std::optional<std::uint16_t> id,
+                         std::string product) {
+    DeviceInfo d;
+    d.manufacturer = maker, d.manufacturer_id = id, d.product = product;
+    return d;
+  };
+  const Case cases[] = {
+      {device("garmin", 1, "fenix2"), "manufacturer=u1 garmin_product=fenix2", 0},
+      {device("dynastream", {}, "hrm1"), "manufacturer=dynastream garmin_product=hrm1", 0},
+      {device({}, 263, "assioma_duo"), "manufacturer=u263 favero_product=assioma_duo", 0},
+      // Other makers' products have no names in FIT; an unknown name is written as invalid.
+      {device("wahoo_fitness", {}, "elemnt"), "manufacturer=wahoo_fitness", 1},
+      {device("garmin", 1, "no such watch"), "manufacturer=u1 garmin_product=no such watch", 1},
+  };
+  for (const Case& c : cases) {
+    const ActivityFile bare{{}, std::nullopt, c.device};
+    EXPECT_EQ(shown(activity_messages(bare)[0],
+                    {"manufacturer", "garmin_product", "favero_product", "product"}),
+              c.file_id);
+    const ActivityFile file{{track({{point(0)}})}, std::nullopt, c.device};
+    Omissions omitted;
+    const auto bytes = write(file, &omitted);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(omitted[Omission::UnknownName], c.unknown) << c.file_id;
+    const auto back = read({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()});
+    ASSERT_TRUE(back) << back.error().display();
+    EXPECT_EQ(back->device_info.value().product, c.unknown ? std::nullopt : c.device.product);
+  }
+}
+
+// What a FIT file cannot hold is counted once per model value: values outside their field's
+// range (the invalid markers included), NaNs, names FIT has no code for, and what an activity
+// without start and end loses with its session.
+TEST(FitWriter, WhatFitCannotCarryIsCounted) {
+  using Edit = void (*)(ActivityFile&);
+  const std::pair<Edit, std::vector<std::pair<Omission, std::size_t>>> cases[] = {
+      {[](ActivityFile&) {}, {}},
+      {[](ActivityFile& f) { f.activities[0].segments[0].points[0].heart_rate_bpm = 255; },
+       {{Omission::OutOfRange, 1}}},
+      {[](ActivityFile& f) {
+         TrackPoint& p = f.activities[0].segments[0].points[1];
+         p.speed_mps = 70.0, p.temperature_c = 127, p.cadence_rpm = 254, p.power_watts = 65535;
+       },
+       {{Omission::OutOfRange, 3}}},
+      // The session's distance and speed, derived from the NaN distance, are not counted again.
+      {[](ActivityFile& f) {
+         TrackPoint& p = f.activities[0].segments[0].points[1];
+         p.latitude = NAN, p.longitude = 7.0, p.elevation_m = -INFINITY, p.distance_m = NAN;
+       },
+       {{Omission::NotFinite, 3}}},
+      {[](ActivityFile& f) {
+         ActivitySummary& s = f.activities[0].summary;
+         s.total_distance_meters = NAN, s.average_heart_rate_bpm = NAN, s.total_ascent_meters = -1;
+         s.total_moving_seconds = 1e10, s.total_elapsed_seconds = 10;  // in range
+       },
+       {{Omission::NotFinite, 2}, {Omission::OutOfRange, 2}}},
+      // Before the FIT epoch: the record's time (and its session's, not counted again).
+      {[](ActivityFile& f) { f.activities[0].segments[0].points[0].time = UtcInstant{0, 0}; },
+       {{Omission::OutOfRange, 1}}},
+      {[](ActivityFile& f) {
+         f.activities[0].sport = "Road Cycling", f.activities[0].sub_sport = "Road";
+       },
+       {{Omission::UnknownName, 2}}},
+      {[](ActivityFile& f) {
+         Activity& untimed = f.activities.emplace_back(track({{point({})}}));
+         untimed.name = "commute", untimed.sport = "running";
+         untimed.summary.total_ascent_meters = 3;
+       },
+       {{Omission::UntimedActivity, 3}}},
+      // file_id and device_info both carry the manufacturer and the serial number.
+      {[](ActivityFile& f) {
+         f.device_info.emplace().manufacturer = "nobody";
+         f.device_info->serial_number = 0;
+         f.device_info->device_index = 255;
+       },
+       {{Omission::UnknownName, 1}, {Omission::OutOfRange, 2}}},
+  };
+  for (const auto& [edit, counts] : cases) {
+    ActivityFile file{{track({{point(1e9, 45.0, 7.0, 100.0), point(1e9 + 10, 45.1, 7.1)}})}};
+    edit(file);
+    Omissions expected, omitted;
+    for (const auto& [reason, n] : counts) expected.add(reason, n);
+    ASSERT_TRUE(write(file, &omitted));
+    EXPECT_EQ(omitted, expected) << to_json(file);
+  }
 }
 
 // A time as FIT keeps it: whole seconds; none before the FIT epoch or past its 32-bit range.
@@ -239,10 +360,7 @@ TEST(FitWriterCorpus, EveryActivityRoundTrips) {
         if (h.total_distance_meters) near(g.total_distance_meters, h.total_distance_meters, 1e-2);
         if (h.average_heart_rate_bpm) near(g.average_heart_rate_bpm, h.average_heart_rate_bpm, 1);
       }
-      DeviceInfo expected = original->device_info.value_or(DeviceInfo());
-      if (!expected.product_id) expected.product.reset();  // the product goes by its number only
-      EXPECT_EQ(back->device_info, original->device_info ? std::optional(expected) : std::nullopt)
-          << path;
+      EXPECT_EQ(back->device_info, original->device_info) << path;
     }
   }
   EXPECT_GT(files, 40u);

@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 
+#include "corpus.hpp"
 #include "gpx/gpx.hpp"
+#include "tramlix/omissions.hpp"
+
+// Points are spelled with designated initializers; g++ 12 warns about every member left to its
+// default, which is the point of them here.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace tramlix {
 namespace {
@@ -48,17 +55,20 @@ TEST(GpxWriter, PointsAndTheirReadBack) {
        "<gpxtpx:power>210</gpxtpx:power><gpxtpx:distance>1200.5</gpxtpx:distance>"
        "</gpxtpx:TrackPointExtension></extensions></trkpt>"},
       // Zero is a value; speed may take the exponent form.
-      {{{}, {}, {}, {}, {}, 0, {}, 0.000001, 65535, -32768},
-       "<trkpt><extensions><gpxtpx:TrackPointExtension><gpxtpx:atemp>-32768</gpxtpx:atemp>"
-       "<gpxtpx:hr>0</gpxtpx:hr><gpxtpx:speed>1e-6</gpxtpx:speed><gpxtpx:power>65535</gpxtpx:power>"
-       "</gpxtpx:TrackPointExtension></extensions></trkpt>"},
+      {{{}, 0.0, -0.0, {}, {}, 0, {}, 0.000001, 65535, -32768},
+       "<trkpt lat=\"0.0\" lon=\"-0.0\"><extensions><gpxtpx:TrackPointExtension>"
+       "<gpxtpx:atemp>-32768</gpxtpx:atemp><gpxtpx:hr>0</gpxtpx:hr><gpxtpx:speed>1e-6"
+       "</gpxtpx:speed><gpxtpx:power>65535</gpxtpx:power></gpxtpx:TrackPointExtension>"
+       "</extensions></trkpt>"},
       // Coordinates and elevation are XML Schema decimals, never in exponent form; a distance
-      // alone still gets the whole extension block.
-      {{{}, {}, 1e16, -5e-7, 1e16, {}, {}, {}, {}, {}},
-       "<trkpt lon=\"10000000000000000.0\"><ele>-0.0000005</ele><extensions>"
+      // alone still gets the whole extension block. Latitude -90 is in range.
+      {{{}, -90.0, -179.99999999999997, -5e-7, 1e16, {}, {}, {}, {}, {}},
+       "<trkpt lat=\"-90.0\" lon=\"-179.99999999999997\"><ele>-0.0000005</ele><extensions>"
        "<gpxtpx:TrackPointExtension><gpxtpx:distance>1e16</gpxtpx:distance>"
        "</gpxtpx:TrackPointExtension></extensions></trkpt>"},
-      {{{}, 0.000001, {}, {}, {}, {}, {}, {}, {}, {}}, "<trkpt lat=\"0.000001\"></trkpt>"},
+      {{UtcInstant{253402300799, 999999999}, 90.0, 0.000001, {}, {}, {}, {}, {}, {}, {}},
+       "<trkpt lat=\"90.0\" lon=\"0.000001\"><time>9999-12-31T23:59:59.999999999+00:00</time>"
+       "</trkpt>"},
   };
   for (const auto& [point, trkpt] : cases) {
     ActivityFile file;
@@ -67,6 +77,68 @@ TEST(GpxWriter, PointsAndTheirReadBack) {
     EXPECT_EQ(text, head("tramlix") + "<trk><trkseg>" + trkpt + "</trkseg></trk></gpx>");
     EXPECT_EQ(gpx::read(text).value().activities[0].segments[0].points[0], point) << trkpt;
   }
+}
+
+// GPX wants a position in range on every trkpt, a decimal for ele and an xsd:dateTime for time:
+// what does not fit is left out and counted, and the document stays valid.
+TEST(GpxWriter, WhatGpxCannotCarryIsLeftOutAndCounted) {
+  constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const UtcInstant year0{-62167219200, 0};                 // 0000-01-01T00:00:00Z
+  const UtcInstant leap{1483228799, 1'500'000'000};        // 2016-12-31T23:59:60.5Z
+  const UtcInstant t{k20240501, 0};
+  struct Case {
+    TrackPoint point;
+    std::string trkpt;  // empty: the point is left out
+    Omission reason;
+    std::size_t count;
+  };
+  const std::string time = "<time>2024-05-01T00:00:00+00:00</time>";
+  const Case cases[] = {
+      {{.time = t, .longitude = 7.0}, "", Omission::PointWithoutPosition, 1},
+      {{.time = t, .latitude = 45.0}, "", Omission::PointWithoutPosition, 1},
+      {{.time = t, .latitude = 90.000001, .longitude = 7.0}, "", Omission::PointWithoutPosition, 1},
+      {{.time = t, .latitude = 45.0, .longitude = -180.5}, "", Omission::PointWithoutPosition, 1},
+      {{.time = t, .latitude = kNan, .longitude = 7.0}, "", Omission::PointWithoutPosition, 1},
+      {{.time = t, .latitude = 45.0, .longitude = kInf}, "", Omission::PointWithoutPosition, 1},
+      // 180 is the meridian of -180, which is how GPX has it.
+      {{.time = t, .latitude = 45.0, .longitude = 180.0},
+       "<trkpt lat=\"45.0\" lon=\"-180.0\">" + time + "</trkpt>", Omission::NotFinite, 0},
+      {{.time = t, .latitude = 45.0, .longitude = 7.0, .elevation_m = kNan, .distance_m = -kInf,
+        .heart_rate_bpm = 150, .speed_mps = kInf},
+       "<trkpt lat=\"45.0\" lon=\"7.0\">" + time +
+           "<extensions><gpxtpx:TrackPointExtension><gpxtpx:hr>150</gpxtpx:hr>"
+           "</gpxtpx:TrackPointExtension></extensions></trkpt>",
+       Omission::NotFinite, 3},
+      // No extension block at all when its only value goes.
+      {{.time = t, .latitude = 45.0, .longitude = 7.0, .speed_mps = kNan},
+       "<trkpt lat=\"45.0\" lon=\"7.0\">" + time + "</trkpt>", Omission::NotFinite, 1},
+      {{.time = year0, .latitude = 45.0, .longitude = 7.0},
+       "<trkpt lat=\"45.0\" lon=\"7.0\"></trkpt>", Omission::OutOfRange, 1},
+      {{.time = leap, .latitude = 45.0, .longitude = 7.0},
+       "<trkpt lat=\"45.0\" lon=\"7.0\"></trkpt>", Omission::OutOfRange, 1},
+  };
+  ActivityFile all;
+  Segment& every = all.activities.emplace_back().segments.emplace_back();
+  Omissions total;
+  for (const Case& c : cases) {
+    ActivityFile file;
+    file.activities.emplace_back().segments.emplace_back().points = {c.point};
+    Omissions omitted;
+    EXPECT_EQ(gpx::write(file, &omitted),
+              head("tramlix") + "<trk><trkseg>" + c.trkpt + "</trkseg></trk></gpx>");
+    Omissions expected;
+    expected.add(c.reason, c.count);
+    EXPECT_EQ(omitted, expected) << c.trkpt;
+    every.points.push_back(c.point);
+    total.add(c.reason, c.count);
+  }
+  Omissions omitted;
+  const std::string document = gpx::write(all, &omitted);
+  EXPECT_EQ(omitted, total);
+  const auto schema = corpus::kDir / "xsd/gpx-1.1.xsd";
+  if (const std::string why = corpus::schema_unavailable(schema); !why.empty()) GTEST_SKIP() << why;
+  EXPECT_EQ(corpus::schema_errors(document, schema), "");
 }
 
 TEST(GpxWriter, ManyPointsReadBack) {

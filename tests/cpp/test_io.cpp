@@ -72,9 +72,11 @@ TEST_F(Io, SaveCompressesWhenGzFollowsAKnownExtension) {
     std::ifstream in(file, std::ios::binary);
     return in.get() == 0x1f && in.get() == 0x8b;
   };
-  ActivityFile timed = file_;  // FIT keeps only timed points
+  ActivityFile timed = file_;  // TCX keeps only timed points, GPX only positioned ones
   TrackPoint point;
   point.time = UtcInstant{1'700'000'000, 0};
+  point.latitude = 46.05;
+  point.longitude = 14.5;
   timed.activities.at(0).segments.at(0).points = {point};
   for (const std::string name : {"run.gpx.gz", "run.TCX.Gz", "run.fit.GZ"}) {
     ASSERT_EQ(shown(save(timed, path(name))), "ok") << name;

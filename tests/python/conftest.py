@@ -52,9 +52,35 @@ def point_values(point: tramlix.TrackPoint) -> tuple[object, ...]:
     return tuple(repr(v) if isinstance(v, float) else v for v in values)
 
 
-def activity_values(activity: tramlix.Activity) -> tuple[object, ...]:
-    segments = [[point_values(p) for p in s.points] for s in activity.segments]
+def activity_values(activity: tramlix.Activity, kept=point_values) -> tuple[object, ...]:
+    """Name, sport and the point values by segment; `kept` gives a point's values, or None for a
+    point left out."""
+    segments = [[v for p in s.points if (v := kept(p)) is not None] for s in activity.segments]
     return activity.name, activity.sport, segments
+
+
+def gpx_values(point: tramlix.TrackPoint) -> tuple[object, ...] | None:
+    """What GPX keeps of a point: nothing without both coordinates in range; longitude 180 is
+    the meridian of -180 and comes back so."""
+    lat, lon = point.latitude, point.longitude
+    if lat is None or lon is None or not (-90 <= lat <= 90 and -180 <= lon <= 180):
+        return None
+    values = point_values(point)
+    return values[:2] + (repr(-180.0),) + values[3:] if lon == 180 else values
+
+
+def tcx_values(point: tramlix.TrackPoint) -> tuple[object, ...] | None:
+    """What TCX keeps of a point with its position: nothing without a time; a heart rate only
+    from 1 to 255 and a cadence up to 254."""
+    values = gpx_values(point)
+    if values is None or point.time is None:
+        return None
+    fields = dict(zip(POINT_FIELDS, values, strict=True))
+    if fields["heart_rate_bpm"] is not None and not 1 <= fields["heart_rate_bpm"] <= 255:
+        fields["heart_rate_bpm"] = None
+    if fields["cadence_rpm"] is not None and fields["cadence_rpm"] > 254:
+        fields["cadence_rpm"] = None
+    return tuple(fields.values())
 
 
 @pytest.fixture

@@ -32,6 +32,35 @@ def test_convert_is_quiet_and_json_prints_the_export(capsys, tmp_path, run_gpx):
     assert run(capsys, "json", run_gpx) == (0, tramlix.load(run_gpx).to_json() + "\n", "")
 
 
+T = "2024-05-01T00:00:0{}Z"
+P = tramlix.TrackPoint
+
+
+@pytest.mark.parametrize(
+    ("source", "name", "sport", "points", "target", "warning"),
+    [
+        ("in.fit", None, None, [P(time=T.format(0), latitude=45, longitude=7), P(time=T.format(1)),
+                                P(time=T.format(2), latitude=45.1)],
+         "out.gpx", "left out 2 points without a position"),
+        ("in.gpx", None, None, [P(time=T.format(0), latitude=45, longitude=7, heart_rate_bpm=300),
+                                P(latitude=45.1, longitude=7.1)],
+         "out.TCX", "left out 1 point without a time, 1 value out of range"),
+        ("in.gpx", "\u00e9" * 200, "Road Cycling",
+         [P(time=T.format(0), latitude=45, longitude=7, heart_rate_bpm=300),
+          P(time=T.format(9), latitude=45.1, longitude=7.1)],
+         "out.fit", "left out 1 value out of range, 1 name FIT has no code for; cut 1 text short"),
+    ],
+)  # fmt: skip
+def test_convert_warns_in_one_line_about_what_the_format_leaves_out(
+    capsys, tmp_path, source, name, sport, points, target, warning
+):
+    activity = tramlix.Activity(name=name, sport=sport, segments=[tramlix.Segment(points)])
+    tramlix.ActivityFile([activity]).save(tmp_path / source)
+    code, out, err = run(capsys, "convert", tmp_path / source, tmp_path / target)
+    assert (code, out, err) == (0, "", f"tramlix: warning: {tmp_path / target}: {warning}\n")
+    assert tramlix.load(tmp_path / target).point_count == (1 if "point" in warning else 2)
+
+
 @pytest.mark.parametrize(
     ("output", "message"),
     [("out.kml", "format: kml"), ("out", "has no file extension"), ("no/out.gpx", "cannot read")],

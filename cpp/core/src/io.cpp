@@ -215,11 +215,12 @@ std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
   return read(inflated->span(), format);
 }
 
-std::expected<std::string, Error> dumps(const ActivityFile& file, Format format) {
+std::expected<std::string, Error> dumps(const ActivityFile& file, Format format,
+                                        Omissions* omitted) {
   switch (format) {
-    case Format::Gpx: return gpx::write(file);
-    case Format::Tcx: return tcx::write(file);
-    case Format::Fit: return fit::write(file);
+    case Format::Gpx: return gpx::write(file, omitted);
+    case Format::Tcx: return tcx::write(file, omitted);
+    case Format::Fit: return fit::write(file, omitted);
   }
   return std::unexpected(unknown_format());
 }
@@ -230,10 +231,11 @@ std::expected<ActivityFile, Error> load(const std::string& path) {
   return loads({bytes->data.get(), bytes->size});
 }
 
-std::expected<void, Error> save(const ActivityFile& file, const std::string& path) {
+std::expected<void, Error> save(const ActivityFile& file, const std::string& path,
+                                Omissions* omitted) {
   const auto target = output_target(path);
   if (!target) return std::unexpected(std::move(target.error()));
-  auto bytes = dumps(file, target->format);
+  auto bytes = dumps(file, target->format, omitted);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   if (target->gzip) *bytes = gzip::deflate(*bytes);
   return write_file(path, *bytes);

@@ -36,35 +36,43 @@ struct IntRange {
   Int128 max;
 };
 
+// The numbers each base type carries, without its invalid marker: a value equal to the marker
+// would read back as "no value".
 constexpr IntRange range_of(std::uint8_t code) {
   constexpr Int128 kU64Max = std::numeric_limits<std::uint64_t>::max();
+  constexpr Int128 kI64Max = std::numeric_limits<std::int64_t>::max();
   switch (code) {
     case bt::kSint8:
-      return {-128, 127};
+      return {-128, 126};
     case bt::kSint16:
-      return {-32768, 32767};
+      return {-32768, 32766};
     case bt::kSint32:
-      return {std::numeric_limits<std::int32_t>::min(), 0x7FFFFFFF};
+      return {std::numeric_limits<std::int32_t>::min(), 0x7FFFFFFE};
     case bt::kSint64:
-      return {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()};
+      return {std::numeric_limits<std::int64_t>::min(), kI64Max - 1};
+    case bt::kUint8z:
+      return {1, 0xFF};
     case bt::kUint16:
+      return {0, 0xFFFE};
     case bt::kUint16z:
-      return {0, 0xFFFF};
+      return {1, 0xFFFF};
     case bt::kUint32:
+      return {0, 0xFFFFFFFE};
     case bt::kUint32z:
-      return {0, 0xFFFFFFFF};
+      return {1, 0xFFFFFFFF};
     case bt::kUint64:
+      return {0, kU64Max - 1};
     case bt::kUint64z:
-      return {0, kU64Max};
-    // Every 64-bit integer has a nearest float.
+      return {1, kU64Max};
+    // Every 64-bit integer has a nearest float, and none is the all-ones NaN.
     case bt::kFloat32:
     case bt::kFloat64:
       return {-kU64Max, kU64Max};
-    // A number in a text field can only be the empty text.
+    // A number in a text field could only be the empty text, which is the invalid marker.
     case bt::kString:
-      return {0, 0};
+      return {1, 0};
     default:
-      return {0, 0xFF};  // enum, uint8, uint8z, byte
+      return {0, 0xFE};  // enum, uint8, byte
   }
 }
 
@@ -72,19 +80,21 @@ void append_le(OutputStream& out, std::uint64_t bits, std::size_t width) {
   for (std::size_t i = 0; i < width; ++i) out.append_u8(static_cast<std::uint8_t>(bits >> (8 * i)));
 }
 
-// Integers out of the type's range would come back as other numbers; they are written as "no
-// value" instead.
-void encode_checked(OutputStream& out, Int128 value, std::uint8_t code, std::size_t size) {
+// Integers out of the type's range would come back as other numbers, or as no value; they are
+// written as "no value" and reported.
+std::optional<Loss> encode_checked(OutputStream& out, Int128 value, std::uint8_t code,
+                                   std::size_t size) {
   const IntRange range = range_of(code);
   if (value < range.min || value > range.max) {
     write_invalid(out, code, size);
-  } else {
-    encode_int(out, value, code);
+    return Loss::OutOfRange;
   }
+  encode_int(out, value, code);
+  return std::nullopt;
 }
 
-void encode_float(OutputStream& out, double value, std::uint8_t code, std::size_t size,
-                  const Conversion& conversion) {
+std::optional<Loss> encode_float(OutputStream& out, double value, std::uint8_t code,
+                                 std::size_t size, const Conversion& conversion) {
   const bool scaled = conversion.scale || conversion.offset;
   const double x =
       scaled ? (value + conversion.offset.value_or(0.0)) * conversion.scale.value_or(1.0) : value;
@@ -92,21 +102,27 @@ void encode_float(OutputStream& out, double value, std::uint8_t code, std::size_
     std::uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);
     append_le(out, bits, 8);
-    return;
+    return std::nullopt;
   }
   if (code == bt::kFloat32) {
     const float f = static_cast<float>(x);
     std::uint32_t bits;
     std::memcpy(&bits, &f, sizeof bits);
     append_le(out, bits, 4);
-    return;
+    return std::nullopt;
   }
-  if (!std::isfinite(x)) return write_invalid(out, code, size);
+  if (!std::isfinite(x)) {
+    write_invalid(out, code, size);
+    return Loss::NotFinite;
+  }
   const double rounded = std::round(x);  // half away from zero
   // Anything outside +-2^64 is out of every range; inside it the conversion is exact.
   constexpr double kTwo64 = 18446744073709551616.0;
-  if (rounded <= -kTwo64 || rounded >= kTwo64) return write_invalid(out, code, size);
-  encode_checked(out, static_cast<Int128>(rounded), code, size);
+  if (rounded <= -kTwo64 || rounded >= kTwo64) {
+    write_invalid(out, code, size);
+    return Loss::OutOfRange;
+  }
+  return encode_checked(out, static_cast<Int128>(rounded), code, size);
 }
 
 // encode_value switches on the index of these alternatives.
@@ -115,28 +131,32 @@ static_assert(std::is_same_v<std::variant_alternative_t<0, ValueVariant>, Invali
               std::is_same_v<std::variant_alternative_t<6, ValueVariant>, bool> &&
               std::is_same_v<std::variant_alternative_t<9, ValueVariant>, ValueArray>);
 
-void encode_value(OutputStream& out, const Value& value, std::uint8_t code, std::size_t size,
-                  const Conversion& conversion) {
+// Writes `value` and says why, when it was written as the invalid marker instead (an Invalid
+// value is no loss).
+std::optional<Loss> encode_value(OutputStream& out, const Value& value, std::uint8_t code,
+                                 std::size_t size, const Conversion& conversion) {
   const std::size_t width = bt::kElementSize[code];
   size = std::max(size, width);
   const std::size_t start = out.size();
+  std::optional<Loss> loss;
   switch (value.index()) {
     case 0:
       write_invalid(out, code, size);
       break;
     case 1:
-      encode_checked(out, std::get<std::int64_t>(value), code, size);
+      loss = encode_checked(out, std::get<std::int64_t>(value), code, size);
       break;
     case 2:
-      encode_checked(out, std::get<std::uint64_t>(value), code, size);
+      loss = encode_checked(out, std::get<std::uint64_t>(value), code, size);
       break;
     case 3:
-      encode_float(out, std::get<double>(value), code, size, conversion);
+      loss = encode_float(out, std::get<double>(value), code, size, conversion);
       break;
     case 4: {
       const std::string& text = std::get<std::string>(value);
       if (code != bt::kString || text.size() >= size) {
         write_invalid(out, code, size);
+        loss = Loss::OutOfRange;
       } else {
         out.append_bytes(
             std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
@@ -147,22 +167,24 @@ void encode_value(OutputStream& out, const Value& value, std::uint8_t code, std:
       const auto& bytes = std::get<std::vector<std::uint8_t>>(value);
       if (code != bt::kByte || bytes.size() > size) {
         write_invalid(out, code, size);
+        loss = Loss::OutOfRange;
       } else {
         out.append_bytes(bytes);
       }
       break;
     }
     case 6:
-      encode_checked(out, std::get<bool>(value) ? 1 : 0, code, size);
+      loss = encode_checked(out, std::get<bool>(value) ? 1 : 0, code, size);
       break;
     case 7: {
       const auto number = conversion.type
                               ? conversion.type->value_of(std::get<EnumName>(value).view())
                               : std::nullopt;
       if (number) {
-        encode_checked(out, *number, code, size);
+        loss = encode_checked(out, *number, code, size);
       } else {
         write_invalid(out, code, size);
+        loss = Loss::UnknownName;
       }
       break;
     }
@@ -170,8 +192,9 @@ void encode_value(OutputStream& out, const Value& value, std::uint8_t code, std:
       const std::int64_t seconds = std::get<Timestamp>(value).unix_seconds - kFitEpochUnixSeconds;
       if (seconds < 0 || seconds > 0xFFFFFFFF) {
         write_invalid(out, code, size);
+        loss = Loss::OutOfRange;
       } else {
-        encode_checked(out, seconds, code, size);
+        loss = encode_checked(out, seconds, code, size);
       }
       break;
     }
@@ -179,7 +202,8 @@ void encode_value(OutputStream& out, const Value& value, std::uint8_t code, std:
       const ValueArray& elements = std::get<ValueArray>(value);
       const std::size_t count = std::min(elements.size(), size / width);
       for (std::size_t i = 0; i < count; ++i) {
-        encode_value(out, elements[i], code, width, conversion);
+        const auto lost = encode_value(out, elements[i], code, width, conversion);
+        if (!loss) loss = lost;
       }
       break;
     }
@@ -191,6 +215,7 @@ void encode_value(OutputStream& out, const Value& value, std::uint8_t code, std:
     out.append_u8(static_cast<std::uint8_t>(invalid >> (8 * (i % width))));
   }
   out.truncate(start + size);
+  return loss;
 }
 
 // How one field of a message is written, worked out from the profile once for each distinct
@@ -347,7 +372,7 @@ std::optional<double> number_of(const Value& value) {
 
 class SegmentWriter {
  public:
-  explicit SegmentWriter(OutputStream& out) : out_(out) {}
+  SegmentWriter(OutputStream& out, std::vector<LostValue>* lost) : out_(out), lost_(lost) {}
 
   // Developer field descriptions apply to the whole file, wherever their message stands.
   void register_developer_fields(std::span<const Message> messages);
@@ -362,6 +387,8 @@ class SegmentWriter {
   void write_data(std::size_t slot, const Message& message);
 
   OutputStream& out_;
+  std::vector<LostValue>* lost_;
+  std::size_t message_index_ = 0;
   DevFieldRegistry registry_;
   std::array<Slot, kLocalTypes> slots_;
   std::vector<FieldPlan> scratch_plans_;
@@ -482,6 +509,7 @@ std::expected<void, FitError> SegmentWriter::write(const Message& message) {
   if (replan) std::swap(slots_[slot].plans, scratch_plans_);
   slots_[slot].last_use = clock_;
   write_data(slot, message);
+  ++message_index_;
   return {};
 }
 
@@ -517,7 +545,9 @@ void SegmentWriter::write_data(std::size_t slot, const Message& message) {
       if (!plan.written || plan.developer != developer) continue;
       const std::uint8_t size =
           developer ? s.def.developer_fields[next++].size : s.def.fields[next++].size;
-      encode_value(out_, message.fields[i].value, plan.code, size, plan.conversion);
+      const auto loss =
+          encode_value(out_, message.fields[i].value, plan.code, size, plan.conversion);
+      if (loss && lost_) lost_->push_back({message_index_, i, *loss});
     }
   }
 }
@@ -555,28 +585,32 @@ void encode_value_inner(OutputStream& out, const Value& value, std::uint8_t code
 }
 
 std::expected<void, FitError> Encoder::write_segment(OutputStream& out,
-                                                     std::span<const Message> messages) const {
+                                                     std::span<const Message> messages,
+                                                     std::vector<LostValue>* lost) const {
   const std::size_t start = out.size();
-  SegmentWriter writer(out);
+  const std::size_t lost_before = lost ? lost->size() : 0;
+  SegmentWriter writer(out, lost);
   writer.register_developer_fields(messages);
   begin_file(out, protocol_version_, profile_version_);
   for (const Message& message : messages) {
     if (auto written = writer.write(message); !written) {
       out.truncate(start);
+      if (lost) lost->resize(lost_before);
       return std::unexpected(written.error());
     }
   }
   if (auto finished = finish_file(out, start); !finished) {
     out.truncate(start);
+    if (lost) lost->resize(lost_before);
     return std::unexpected(finished.error());
   }
   return {};
 }
 
 std::expected<std::vector<std::uint8_t>, FitError> Encoder::encode(
-    std::span<const Message> messages) const {
+    std::span<const Message> messages, std::vector<LostValue>* lost) const {
   OutputStream out(14 + 32 * messages.size());
-  if (auto written = write_segment(out, messages); !written) {
+  if (auto written = write_segment(out, messages, lost); !written) {
     return std::unexpected(written.error());
   }
   return out.take();

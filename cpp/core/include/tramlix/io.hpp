@@ -10,6 +10,7 @@
 #include "tramlix/error.hpp"
 #include "tramlix/format.hpp"
 #include "tramlix/model.hpp"
+#include "tramlix/omissions.hpp"
 
 namespace tramlix {
 
@@ -18,14 +19,18 @@ namespace tramlix {
 std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
                                          std::optional<Format> format = std::nullopt);
 
-// Encodes a file in the given format; the result is the complete file's bytes.
-std::expected<std::string, Error> dumps(const ActivityFile& file, Format format);
+// Encodes a file in the given format; the result is the complete file's bytes. What the format
+// cannot carry is left out, and counted into `omitted` when given.
+std::expected<std::string, Error> dumps(const ActivityFile& file, Format format,
+                                        Omissions* omitted = nullptr);
 
 // Reads the whole file at `path`; the format (and compression) always comes from the content.
 std::expected<ActivityFile, Error> load(const std::string& path);
 
 // Encodes in the format named by the extension of `path` and writes the whole file,
-// gzip-compressed when ".gz" follows that extension ("run.gpx.gz").
-std::expected<void, Error> save(const ActivityFile& file, const std::string& path);
+// gzip-compressed when ".gz" follows that extension ("run.gpx.gz"); what the format leaves out
+// is counted into `omitted` when given.
+std::expected<void, Error> save(const ActivityFile& file, const std::string& path,
+                                Omissions* omitted = nullptr);
 
 }  // namespace tramlix

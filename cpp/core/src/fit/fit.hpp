@@ -11,6 +11,7 @@
 #include "fit/value.hpp"
 #include "tramlix/error.hpp"
 #include "tramlix/model.hpp"
+#include "tramlix/omissions.hpp"
 
 namespace tramlix::fit {
 
@@ -23,12 +24,15 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes);
 // The messages of a FIT activity file for `file`, in file order: file_id, device_info when the
 // file has device information, then per activity its records and, when its start and end are
 // known, one lap, session and activity message. Values are in the model's units; the encoder
-// applies the profile's scales.
-std::vector<::fit::Message> activity_messages(const ActivityFile& file);
+// applies the profile's scales. What the messages leave out is counted into `omitted`, when given.
+std::vector<::fit::Message> activity_messages(const ActivityFile& file,
+                                              Omissions* omitted = nullptr);
 
 // Encodes `file` as a FIT activity file (protocol 2.0, profile 21.200); failures are Encode
-// labelled "FIT".
-std::expected<std::string, Error> write(const ActivityFile& file);
+// labelled "FIT". Texts longer than a string field holds are cut, so every model has a file.
+// What it leaves out, in the messages or as values the encoder writes as invalid, is counted
+// into `omitted`, when given.
+std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omitted = nullptr);
 
 // Maps decoded messages, in file order, onto one activity file. Records become points, each
 // session closes the activity they belong to, and file_id and device_info fill one DeviceInfo;

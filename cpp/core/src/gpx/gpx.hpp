@@ -7,13 +7,15 @@
 
 #include "tramlix/error.hpp"
 #include "tramlix/model.hpp"
+#include "tramlix/omissions.hpp"
 
 namespace tramlix::gpx {
 
 // Reads a GPX document; failures are InvalidData labelled "GPX".
 std::expected<ActivityFile, Error> read(std::string_view document);
 
-// Writes the whole document; every model value has one.
-std::string write(const ActivityFile& file);
+// Writes the whole document; every model value has one, valid against the format's schema.
+// What the format cannot carry is left out, and counted into `omitted` when given.
+std::string write(const ActivityFile& file, Omissions* omitted = nullptr);
 
 }  // namespace tramlix::gpx

@@ -1,7 +1,10 @@
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "gpx/gpx.hpp"
+#include "tramlix/omissions.hpp"
 #include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 #include "xml/writer.hpp"
@@ -12,40 +15,55 @@ namespace {
 constexpr std::size_t kBytesPerPoint = 512;
 
 using xml::append_element;
+using xml::append_finite;
 using xml::append_integer;
 
-void append_point(std::string& out, const TrackPoint& point) {
-  out.append("<trkpt");
-  if (point.latitude) {
-    out.append(" lat=\"");
-    append_plain_decimal(out, *point.latitude);
-    out.append("\"");
+// GPX requires a position on every trkpt: a point without one is left out whole, and a segment
+// whose points all go is an empty trkseg.
+void append_point(std::string& out, const TrackPoint& point, Omissions& omitted) {
+  const std::optional<xml::Position> position = xml::position(point);
+  if (!position) {
+    omitted.add(Omission::PointWithoutPosition);
+    return;
   }
-  if (point.longitude) {
-    out.append(" lon=\"");
-    append_plain_decimal(out, *point.longitude);
-    out.append("\"");
+  out.append("<trkpt lat=\"");
+  append_plain_decimal(out, position->latitude);
+  out.append("\" lon=\"");
+  append_plain_decimal(out, position->longitude);
+  out.append("\">");
+  append_finite<"ele">(out, point.elevation_m, append_plain_decimal, omitted);
+  if (point.time) {
+    if (xml::carries_time(*point.time)) {
+      append_element<"time">(out, *point.time, append_time_text);
+    } else {
+      omitted.add(Omission::OutOfRange);
+    }
   }
-  out.append(">");
-  append_element<"ele">(out, point.elevation_m, append_plain_decimal);
-  append_element<"time">(out, point.time, append_time_text);
   if (point.heart_rate_bpm || point.cadence_rpm || point.speed_mps || point.power_watts ||
       point.temperature_c || point.distance_m) {
+    const std::size_t block = out.size();
     out.append("<extensions><gpxtpx:TrackPointExtension>");
+    const std::size_t values = out.size();
     append_element<"gpxtpx:atemp">(out, point.temperature_c, append_integer);
     append_element<"gpxtpx:hr">(out, point.heart_rate_bpm, append_integer);
     append_element<"gpxtpx:cad">(out, point.cadence_rpm, append_integer);
-    append_element<"gpxtpx:speed">(out, point.speed_mps, append_number);
+    append_finite<"gpxtpx:speed">(out, point.speed_mps, append_number, omitted);
     append_element<"gpxtpx:power">(out, point.power_watts, append_integer);
-    append_element<"gpxtpx:distance">(out, point.distance_m, append_number);
-    out.append("</gpxtpx:TrackPointExtension></extensions>");
+    append_finite<"gpxtpx:distance">(out, point.distance_m, append_number, omitted);
+    if (out.size() == values) {
+      out.resize(block);  // every value was left out: no empty block
+    } else {
+      out.append("</gpxtpx:TrackPointExtension></extensions>");
+    }
   }
   out.append("</trkpt>");
 }
 
 }  // namespace
 
-std::string write(const ActivityFile& file) {
+std::string write(const ActivityFile& file, Omissions* omissions) {
+  Omissions unused;
+  Omissions& omitted = omissions ? *omissions : unused;
   std::string out = xml::start_document(file, kBytesPerPoint);
   out.append("<gpx version=\"1.1\" creator=\"");
   append_xml_escaped(out, file.creator ? std::string_view(*file.creator) : "tramlix");
@@ -58,7 +76,7 @@ std::string write(const ActivityFile& file) {
     append_element<"type">(out, activity.sport, append_xml_escaped);
     for (const Segment& segment : activity.segments) {
       out.append("<trkseg>");
-      for (const TrackPoint& point : segment.points) append_point(out, point);
+      for (const TrackPoint& point : segment.points) append_point(out, point, omitted);
       out.append("</trkseg>");
     }
     out.append("</trk>");

@@ -7,14 +7,16 @@
 
 #include "tramlix/error.hpp"
 #include "tramlix/model.hpp"
+#include "tramlix/omissions.hpp"
 
 namespace tramlix::tcx {
 
 // Reads a TCX document; failures are InvalidData labelled "TCX".
 std::expected<ActivityFile, Error> read(std::string_view document);
 
-// Writes the whole document; every model value has one.
-std::string write(const ActivityFile& file);
+// Writes the whole document; every model value has one, valid against the format's schema.
+// What the format cannot carry is left out, and counted into `omitted` when given.
+std::string write(const ActivityFile& file, Omissions* omitted = nullptr);
 
 // The model's sport for an Activity's Sport attribute: trimmed, ASCII lower case, with
 // "biking" as "cycling"; any other text is kept in that normalised form.

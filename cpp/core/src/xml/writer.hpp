@@ -2,6 +2,7 @@
 #pragma once
 
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -11,7 +12,9 @@
 #include <string_view>
 
 #include "tramlix/model.hpp"
+#include "tramlix/omissions.hpp"
 #include "tramlix/text.hpp"
+#include "tramlix/time.hpp"
 
 namespace tramlix::xml {
 
@@ -59,6 +62,46 @@ template <Tag tag, class Value, class AppendValue>
 void append_element(std::string& out, const std::optional<Value>& value,
                     AppendValue append_value) {
   if (value) append_element<tag>(out, *value, append_value);
+}
+
+// <tag>value</tag> for a finite number. A NaN or an infinity has no xsd:double or xsd:decimal
+// form that readers agree on: it is left out and counted.
+template <Tag tag, class AppendValue>
+void append_finite(std::string& out, const std::optional<double>& value, AppendValue append_value,
+                   Omissions& omitted) {
+  if (!value) return;
+  if (!std::isfinite(*value)) {
+    omitted.add(Omission::NotFinite);
+    return;
+  }
+  append_element<tag>(out, *value, append_value);
+}
+
+// Whether xsd:dateTime can carry `instant`: years 1 to 9999 (no year 0, no sign, no fifth digit)
+// and no leap second (second 60 is outside its value space).
+inline bool carries_time(UtcInstant instant) {
+  constexpr std::int64_t kYear1 = -62135596800;      // 0001-01-01T00:00:00Z
+  constexpr std::int64_t kYear10000 = 253402300800;  // 10000-01-01T00:00:00Z
+  return instant.seconds >= kYear1 && instant.seconds < kYear10000 &&
+         instant.nanoseconds < 1'000'000'000;
+}
+
+struct Position {
+  double latitude;
+  double longitude;
+};
+
+// The point's position as GPX and TCX accept it: both coordinates, latitude from -90 to 90 and
+// longitude from -180 up to but excluding 180. Longitude 180 is the meridian of -180 and is
+// written so; anything else out of range (or NaN) is no position.
+inline std::optional<Position> position(const TrackPoint& point) {
+  if (!point.latitude || !point.longitude) return std::nullopt;
+  const double latitude = *point.latitude;
+  const double longitude = *point.longitude;
+  if (!(latitude >= -90.0 && latitude <= 90.0 && longitude >= -180.0 && longitude <= 180.0)) {
+    return std::nullopt;
+  }
+  return Position{latitude, longitude == 180.0 ? -180.0 : longitude};
 }
 
 // A document for `file` started with the XML declaration, reserved once for the whole at

@@ -19,18 +19,37 @@
 
 namespace fit {
 
+// Why a value given for a field was written as the field's invalid marker.
+enum class Loss : std::uint8_t {
+  NotFinite,    // NaN or an infinity for an integer field
+  OutOfRange,   // a number, time, text or byte list the field cannot hold
+  UnknownName,  // an enumeration name the field's type does not have
+};
+
+// `messages[message].fields[field]` was written as invalid, for `reason`.
+struct LostValue {
+  std::size_t message;
+  std::size_t field;
+  Loss reason;
+
+  bool operator==(const LostValue&) const = default;
+};
+
 class Encoder {
  public:
   Encoder(std::uint8_t protocol_version, std::uint16_t profile_version)
       : protocol_version_(protocol_version), profile_version_(profile_version) {}
 
   // One FIT file holding `messages` in order, or the first FieldTooLarge / SegmentTooLarge.
+  // Values written as invalid because the field cannot hold them are appended to `lost`, when
+  // given, in the order written.
   std::expected<std::vector<std::uint8_t>, FitError> encode(
-      std::span<const Message> messages) const;
+      std::span<const Message> messages, std::vector<LostValue>* lost = nullptr) const;
 
-  // Appends one file, header to file CRC, to `out`. On error `out` is left as it was.
-  std::expected<void, FitError> write_segment(OutputStream& out,
-                                              std::span<const Message> messages) const;
+  // Appends one file, header to file CRC, to `out`. On error `out` and `lost` are left as they
+  // were.
+  std::expected<void, FitError> write_segment(OutputStream& out, std::span<const Message> messages,
+                                              std::vector<LostValue>* lost = nullptr) const;
 
  private:
   std::uint8_t protocol_version_;
