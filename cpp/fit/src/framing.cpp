@@ -73,19 +73,35 @@ std::expected<FileHeader, FitError> read_file_header(std::span<const std::uint8_
   return FileHeader{size, data_size, data_begin, data_begin + data_size};
 }
 
-std::expected<void, FitError> check_integrity(std::span<const std::uint8_t> bytes) {
-  const auto header = read_file_header(bytes, 0);
-  if (!header) return std::unexpected(header.error());
-  if (header->size == 14) {
-    const std::uint16_t stored = load_u16_le(bytes, 12);
+bool begins_file(std::span<const std::uint8_t> bytes, std::size_t position) {
+  if (position > bytes.size() || bytes.size() - position < kMinHeaderSize) return false;
+  return std::equal(kSignature, kSignature + 4, bytes.begin() + position + 8);
+}
+
+std::expected<void, FitError> check_file_crcs(std::span<const std::uint8_t> bytes,
+                                              const FileHeader& header) {
+  const std::size_t begin = header.begin();
+  if (header.size == 14) {
+    const std::uint16_t stored = load_u16_le(bytes, begin + 12);
     if (stored != 0) {
-      const std::uint16_t calculated = crc16(bytes.first(12));
+      const std::uint16_t calculated = crc16(bytes.subspan(begin, 12));
       if (stored != calculated) return std::unexpected(HeaderCrcMismatch{stored, calculated});
     }
   }
-  const std::uint16_t stored = load_u16_le(bytes, header->data_end);
-  const std::uint16_t calculated = crc16(bytes.first(header->data_end));
+  const std::uint16_t stored = load_u16_le(bytes, header.data_end);
+  const std::uint16_t calculated = crc16(bytes.subspan(begin, header.data_end - begin));
   if (stored != calculated) return std::unexpected(FileCrcMismatch{stored, calculated});
+  return {};
+}
+
+std::expected<void, FitError> check_integrity(std::span<const std::uint8_t> bytes) {
+  std::size_t position = 0;
+  do {
+    const auto header = read_file_header(bytes, position);
+    if (!header) return std::unexpected(header.error());
+    if (auto intact = check_file_crcs(bytes, *header); !intact) return intact;
+    position = header->end();
+  } while (begins_file(bytes, position));
   return {};
 }
 

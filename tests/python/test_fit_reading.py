@@ -1,0 +1,92 @@
+"""Patterns of real FIT files, built byte by byte: whose device, which sessions, which bytes."""
+
+import datetime as dt
+import struct
+
+import pytest
+from fit_bytes import ENUM, FIT_EPOCH, UINT8, UINT16, UINT32, UINT32Z, Records
+
+import tramlix
+
+START = 1_000_000_000  # seconds since the FIT epoch
+
+
+def iso(fit_seconds: int) -> str:
+    return dt.datetime.fromtimestamp(FIT_EPOCH + fit_seconds, dt.UTC).isoformat()
+
+
+def records_then_sessions(sessions: list[tuple[int, int, float]]) -> bytes:
+    """Ten records a second apart, then one session per (sport, start offset, distance)."""
+    r = Records().define(0, 20, [(253, 4, UINT32), (3, 1, UINT8)])
+    for i in range(10):
+        r.message(0, struct.pack("<IB", START + i, 100 + i))
+    r.define(1, 18, [(2, 4, UINT32), (5, 1, ENUM), (9, 4, UINT32)])
+    for sport, start, distance in sessions:
+        r.message(1, struct.pack("<IBI", START + start, sport, round(distance * 100)))
+    return r.file()
+
+
+def test_sessions_written_after_their_records_take_the_records_of_their_time():
+    # Cycling written first, running (which started first) second: in order of start time.
+    file = tramlix.loads(records_then_sessions([(2, 6, 120.5), (1, 0, 15.25)]))
+    got = [(a.sport, a.start_time, a.summary.total_distance_meters,
+            [p.heart_rate_bpm for s in a.segments for p in s.points])
+           for a in file.activities]  # fmt: skip
+    assert got == [
+        ("running", iso(START), 15.25, [100, 101, 102, 103, 104, 105]),
+        ("cycling", iso(START + 6), 120.5, [106, 107, 108, 109]),
+    ]
+    # Written back, each activity keeps its records and its session.
+    again = tramlix.loads(file.to_fit())
+    assert [(a.sport, a.point_count) for a in again.activities] == [("running", 6), ("cycling", 4)]
+
+
+def device_file() -> bytes:
+    """A watch's file_id and device_info, and a heart-rate strap's device_info after them."""
+    r = Records()
+    r.define(0, 0, [(1, 2, UINT16), (2, 2, UINT16), (3, 4, UINT32Z)])
+    r.message(0, struct.pack("<HHI", 1, 1967, 3882015183))  # garmin fenix2
+    device_info = [(0, 1, UINT8), (2, 2, UINT16), (3, 4, UINT32Z), (4, 2, UINT16), (5, 2, UINT16)]
+    r.define(1, 23, device_info)
+    r.message(1, struct.pack("<BHIHH", 0, 1, 3882015183, 1967, 440))
+    r.message(1, struct.pack("<BHIHH", 1, 1, 3944483460, 2327, 3400))  # hrm4_run
+    r.define(2, 20, [(3, 1, UINT8)]).message(2, bytes([120]))
+    return r.file()
+
+
+def test_the_device_is_the_recorder_not_its_sensors():
+    file = tramlix.loads(device_file())
+    device = file.device_info
+    values = (device.manufacturer, device.product, device.serial_number, device.software_version,
+              device.device_index)  # fmt: skip
+    assert values == ("garmin", "fenix2", 3882015183, 4.4, 0)
+    # FIT to FIT writes the watch, and reads it back.
+    back = tramlix.loads(file.to_fit()).device_info
+    assert (back.manufacturer, back.serial_number, back.software_version, back.device_index) == (
+        "garmin", 3882015183, 4.4, 0)  # fmt: skip
+
+
+ONE = Records().define(0, 20, [(3, 1, UINT8)]).message(0, bytes([120])).file()
+BAD_CRC = ONE[:-1] + bytes([ONE[-1] ^ 0xFF])
+
+
+@pytest.mark.parametrize(
+    ("tail", "expected"),
+    [
+        (ONE, 2),
+        (BAD_CRC, "file CRC mismatch: stored 0x"),
+        (ONE[:12] + b"\1\2" + ONE[14:], "header CRC mismatch: stored 0x0201"),
+        # Padding behind the last file: short, or no signature where a header has it.
+        (b"\0" * 11, 1),
+        (b"\0" * 200, 1),
+        (ONE + b"\xff" * 16, 2),
+        # A signature makes it a file, and a cut-short file fails.
+        (ONE[:-4], "file too short"),
+    ],
+)
+def test_every_chained_file_is_checked_and_padding_is_not(tail, expected):
+    if isinstance(expected, int):
+        assert tramlix.loads(ONE + tail).point_count == expected
+    else:
+        with pytest.raises(tramlix.TramlixError, match="^invalid FIT data: " + expected):
+            tramlix.loads(ONE + tail)
