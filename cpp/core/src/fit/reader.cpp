@@ -177,7 +177,10 @@ void ActivityMapper::add(const ::fit::Message& message) {
   const std::string_view name = message.name;
   switch (name.size()) {
     case 6:
-      if (name == "record") add_record(message);
+      if (name == "record") {
+        if (!sessions_.empty()) close_sessions();
+        add_record(message);
+      }
       break;
     case 7:
       if (name == "session") {
@@ -194,7 +197,6 @@ void ActivityMapper::add(const ::fit::Message& message) {
 
 // Runs for every field of every record: dispatch on the name's length, then compare.
 void ActivityMapper::add_record(const ::fit::Message& message) {
-  if (!sessions_.empty()) close_sessions();
   TrackPoint& point = points_.emplace_back();
   for (const ::fit::Field& field : message.fields) {
     if (!carried(field)) continue;
