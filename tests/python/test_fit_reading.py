@@ -90,3 +90,16 @@ def test_every_chained_file_is_checked_and_padding_is_not(tail, expected):
     else:
         with pytest.raises(tramlix.TramlixError, match="^invalid FIT data: " + expected):
             tramlix.loads(ONE + tail)
+
+
+@pytest.mark.parametrize(("index", "back"), [(None, None), (0, 0), (3, None)])
+def test_a_written_device_reads_back_as_the_recorder(index, back):
+    # Written as the creator's: another index would make a reader take it for a sensor's.
+    device = tramlix.DeviceInfo(manufacturer="garmin", serial_number=5, software_version=2.5,
+                                device_index=index, source_type="local")  # fmt: skip
+    point = tramlix.TrackPoint(time="2024-05-01T00:00:00+00:00")
+    made = tramlix.ActivityFile([tramlix.Activity(segments=[tramlix.Segment([point])])],
+                                device_info=device)  # fmt: skip
+    got = tramlix.loads(made.to_fit()).device_info
+    values = (got.manufacturer, got.serial_number, got.software_version, got.source_type)
+    assert (values, got.device_index) == (("garmin", 5, 2.5, "local"), back)
