@@ -74,7 +74,7 @@ class ActivityMapper {
   std::vector<Activity> finished_;
   Activity current_;
   std::vector<TrackPoint> points_;
-  std::vector<Session> sessions_;  // sessions since the last record, not applied yet
+  std::vector<Session> sessions_;  // sessions since the last record, while points wait
   Device creator_;                 // file_id and the recorder's device_info
   Device any_device_;              // every device, later messages overwriting earlier ones
 };

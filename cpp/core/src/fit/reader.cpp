@@ -284,6 +284,11 @@ void ActivityMapper::add_session(const ::fit::Message& message) {
       set(kDescent, summary.total_descent_meters, numeric(value));
     }
   }
+  // With no points to share out, it can only hand its values on (a session before its records).
+  if (points_.empty()) {
+    apply(session);
+    sessions_.pop_back();
+  }
 }
 
 void ActivityMapper::apply(const Session& session) {
@@ -309,12 +314,10 @@ void ActivityMapper::apply(const Session& session) {
 
 // Sessions written together, after the records they sum up, cannot each close the points before
 // them: when all of them know their start, the points are shared out by time instead. Otherwise
-// each session in turn closes what is pending (the first all of it, and sessions before any
-// record hand their values on to the records that follow).
+// each session in turn closes what is pending, the first all of it.
 void ActivityMapper::close_sessions() {
   const bool by_time =
-      sessions_.size() > 1 && !points_.empty() &&
-      std::ranges::all_of(sessions_, [](const Session& session) {
+      sessions_.size() > 1 && std::ranges::all_of(sessions_, [](const Session& session) {
         return session.values.start_time.has_value();
       });
   if (by_time) {
