@@ -336,12 +336,18 @@ void ActivityMapper::close_sessions() {
 // the elapsed time, bounds a session: recorders let a session's elapsed time run past the
 // next one's start. A point without a time stays with the point before it.
 void ActivityMapper::split_by_start_time() {
-  std::ranges::stable_sort(sessions_, {}, [](const Session& s) { return *s.values.start_time; });
+  const auto start = [](const Session& s) { return *s.values.start_time; };
+  std::ranges::stable_sort(sessions_, {}, start);
   const std::size_t count = sessions_.size();
   const auto session_of = [&](const TrackPoint& point, std::size_t previous) {
     if (!point.time) return previous;
-    const auto later = std::ranges::upper_bound(
-        sessions_, *point.time, {}, [](const Session& s) { return *s.values.start_time; });
+    const UtcInstant time = *point.time;
+    // Most points belong where the point before them does.
+    if (start(sessions_[previous]) <= time &&
+        (previous + 1 == count || time < start(sessions_[previous + 1]))) {
+      return previous;
+    }
+    const auto later = std::ranges::upper_bound(sessions_, time, {}, start);
     const auto index = static_cast<std::size_t>(later - sessions_.begin());
     return index == 0 ? 0 : index - 1;
   };
