@@ -100,21 +100,33 @@ bool carried(const ::fit::Field& field) {
   return !field.developer && !field.value.is_invalid();
 }
 
-// Which of an activity's fields a session carries: one bit each.
+// Which of an activity's fields a session carries: one bit each, the totals' after these.
 enum SessionTarget : std::uint16_t {
   kSport = 1 << 0,
   kSubSport = 1 << 1,
   kName = 1 << 2,
   kStartTime = 1 << 3,
-  kElapsed = 1 << 4,
-  kTimer = 1 << 5,
-  kMoving = 1 << 6,
-  kDistance = 1 << 7,
-  kSpeed = 1 << 8,
-  kHeartRate = 1 << 9,
-  kAscent = 1 << 10,
-  kDescent = 1 << 11,
 };
+
+// The session totals of the model by their FIT field; both average speeds fill one total.
+struct SessionTotal {
+  std::string_view field;
+  std::optional<double> ActivitySummary::*total;
+};
+constexpr SessionTotal kSessionTotals[] = {
+    {"total_elapsed_time", &ActivitySummary::total_elapsed_seconds},
+    {"total_timer_time", &ActivitySummary::total_timer_seconds},
+    {"total_moving_time", &ActivitySummary::total_moving_seconds},
+    {"total_distance", &ActivitySummary::total_distance_meters},
+    {"avg_speed", &ActivitySummary::average_speed_mps},
+    {"enhanced_avg_speed", &ActivitySummary::average_speed_mps},
+    {"avg_heart_rate", &ActivitySummary::average_heart_rate_bpm},
+    {"total_ascent", &ActivitySummary::total_ascent_meters},
+    {"total_descent", &ActivitySummary::total_descent_meters},
+};
+constexpr std::uint16_t total_bit(std::size_t index) {
+  return static_cast<std::uint16_t>(1u << (4 + index));
+}
 
 std::optional<std::uint8_t> device_index(const Value& value) {
   if (const auto view = text_view(value)) {
@@ -249,8 +261,7 @@ void ActivityMapper::add_record(const ::fit::Message& message) {
 void ActivityMapper::add_session(const ::fit::Message& message) {
   Session& session = sessions_.emplace_back();
   Activity& values = session.values;
-  ActivitySummary& summary = values.summary;
-  const auto set = [&](SessionTarget target, auto& field, auto value) {
+  const auto set = [&](std::uint16_t target, auto& field, auto value) {
     field = std::move(value);
     session.carried |= target;
   };
@@ -266,22 +277,12 @@ void ActivityMapper::add_session(const ::fit::Message& message) {
       set(kName, values.name, text(value));
     } else if (name == "start_time") {
       set(kStartTime, values.start_time, timestamp(value));
-    } else if (name == "total_elapsed_time") {
-      set(kElapsed, summary.total_elapsed_seconds, numeric(value));
-    } else if (name == "total_timer_time") {
-      set(kTimer, summary.total_timer_seconds, numeric(value));
-    } else if (name == "total_moving_time") {
-      set(kMoving, summary.total_moving_seconds, numeric(value));
-    } else if (name == "total_distance") {
-      set(kDistance, summary.total_distance_meters, numeric(value));
-    } else if (name == "avg_speed" || name == "enhanced_avg_speed") {
-      set(kSpeed, summary.average_speed_mps, numeric(value));
-    } else if (name == "avg_heart_rate") {
-      set(kHeartRate, summary.average_heart_rate_bpm, numeric(value));
-    } else if (name == "total_ascent") {
-      set(kAscent, summary.total_ascent_meters, numeric(value));
-    } else if (name == "total_descent") {
-      set(kDescent, summary.total_descent_meters, numeric(value));
+    } else {
+      for (std::size_t i = 0; i < std::size(kSessionTotals); ++i) {
+        if (name != kSessionTotals[i].field) continue;
+        set(total_bit(i), values.summary.*kSessionTotals[i].total, numeric(value));
+        break;
+      }
     }
   }
   // With no points to share out, it can only hand its values on (a session before its records).
@@ -292,24 +293,17 @@ void ActivityMapper::add_session(const ::fit::Message& message) {
 }
 
 void ActivityMapper::apply(const Session& session) {
-  const auto copy = [&](SessionTarget target, auto member) {
+  const auto copy = [&](std::uint16_t target, auto member) {
     if (session.carried & target) current_.*member = session.values.*member;
-  };
-  const auto total = [&](SessionTarget target, auto member) {
-    if (session.carried & target) current_.summary.*member = session.values.summary.*member;
   };
   copy(kSport, &Activity::sport);
   copy(kSubSport, &Activity::sub_sport);
   copy(kName, &Activity::name);
   copy(kStartTime, &Activity::start_time);
-  total(kElapsed, &ActivitySummary::total_elapsed_seconds);
-  total(kTimer, &ActivitySummary::total_timer_seconds);
-  total(kMoving, &ActivitySummary::total_moving_seconds);
-  total(kDistance, &ActivitySummary::total_distance_meters);
-  total(kSpeed, &ActivitySummary::average_speed_mps);
-  total(kHeartRate, &ActivitySummary::average_heart_rate_bpm);
-  total(kAscent, &ActivitySummary::total_ascent_meters);
-  total(kDescent, &ActivitySummary::total_descent_meters);
+  for (std::size_t i = 0; i < std::size(kSessionTotals); ++i) {
+    const auto total = kSessionTotals[i].total;
+    if (session.carried & total_bit(i)) current_.summary.*total = session.values.summary.*total;
+  }
 }
 
 // Sessions written together, after the records they sum up, cannot each close the points before
