@@ -8,6 +8,12 @@ from fit_bytes import ENUM, FIT_EPOCH, UINT8, UINT16, UINT32, UINT32Z, Records
 
 import tramlix
 
+try:
+    from hypothesis import given, settings
+    from hypothesis import strategies as st
+except ImportError:  # pragma: no cover - the property test skips itself
+    given = settings = st = None
+
 START = 1_000_000_000  # seconds since the FIT epoch
 
 
@@ -39,6 +45,39 @@ def test_sessions_written_after_their_records_take_the_records_of_their_time():
     # Written back, each activity keeps its records and its session.
     again = tramlix.loads(file.to_fit())
     assert [(a.sport, a.point_count) for a in again.activities] == [("running", 6), ("cycling", 4)]
+
+
+def shared_out(test):
+    """A property over record times and session starts, when hypothesis is installed."""
+    if given is None:
+        return pytest.mark.skip(reason="hypothesis is not installed")(test)
+    times = st.lists(st.integers(0, 100), min_size=1, max_size=60)
+    starts = st.lists(st.integers(0, 100), min_size=2, max_size=6)
+    return settings(max_examples=200, deadline=None)(given(times=times, starts=starts)(test))
+
+
+@shared_out
+def test_sessions_after_their_records_share_every_record_out_by_time(times, starts):
+    r = Records().define(0, 20, [(253, 4, UINT32), (3, 1, UINT8)])
+    for i, time in enumerate(times):  # the heart rate numbers the records
+        r.message(0, struct.pack("<IB", START + time, i))
+    r.define(1, 18, [(2, 4, UINT32), (9, 4, UINT32)])
+    for k, start in enumerate(starts):  # the distance, in cm, numbers the sessions
+        r.message(1, struct.pack("<II", START + start, k))
+    activities = tramlix.loads(r.file()).activities
+    order = sorted(range(len(starts)), key=lambda k: starts[k])  # stable, as the reader sorts
+    kept = [round(a.summary.total_distance_meters * 100) for a in activities]
+    assert kept == [k for k in order if k in kept]  # in order of start time
+    shared = []
+    for a in activities:
+        k = round(a.summary.total_distance_meters * 100)
+        later = [starts[j] for j in order[order.index(k) + 1:]]
+        records = [p.heart_rate_bpm for s in a.segments for p in s.points]
+        assert records == sorted(records)  # file order within an activity
+        for i in records:  # from the session's start (the first: any earlier) to the next one's
+            assert (times[i] >= starts[k] or k == order[0]) and (not later or times[i] < later[0])
+        shared += records
+    assert sorted(shared) == list(range(len(times)))  # each record once
 
 
 def device_file() -> bytes:
