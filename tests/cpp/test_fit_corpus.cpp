@@ -34,22 +34,26 @@ std::string shown(const std::expected<ActivityFile, Error>& file) {
 const std::string kNone = "no record messages found";
 
 // Files that do not simply load with points: settings, workouts, weight scales and monitoring
-// (well-formed, but no records), broken files with the codec's word for each, and two damaged
-// where the reader does not look (the second chained file's CRC, and a developer_data_id
-// without an application id). The peer decoder checks the activities and points of the rest.
+// (well-formed, but no records), broken files with the codec's word for each, and files with
+// a shape of their own. The peer decoder checks the activities and points of the rest.
 // clang-format off
 const std::map<std::string, std::string> kExpected = {
     {"MonitoringFile.fit", kNone}, {"Settings.fit", kNone}, {"Settings2.fit", kNone},
     {"WeightScaleMultiUser.fit", kNone}, {"WeightScaleSingleUser.fit", kNone},
     {"WorkoutCustomTargetValues.fit", kNone}, {"WorkoutIndividualSteps.fit", kNone},
     {"WorkoutRepeatGreaterThanStep.fit", kNone}, {"WorkoutRepeatSteps.fit", kNone},
-    {"nametest.FIT", kNone}, {"invalid/activity-activity-filecrc.fit", "2/28"},
+    {"nametest.FIT", kNone},
+    // Seven sessions, one per sport, written after all the records.
+    {"activity-large-fenxi2-multisport.fit", "7/24239"},
+    // Damage where the reader does not look: a developer_data_id without an application id.
     {"invalid/elemnt-bolt-no-application-id-inside-developer-data-id.fit", "1/132"},
     {"invalid/activity-filecrc.fit", "file CRC mismatch: stored 0xB1D5, calculated 0xA1D5"},
+    // The second of two chained files is the first with the same damage.
+    {"invalid/activity-activity-filecrc.fit",
+     "file CRC mismatch: stored 0xB1D5, calculated 0xA1D5"},
     {"invalid/activity-unexpected-eof.fit", "file too short: needed at least 771 bytes, got 768"},
-    // The chained second file has ".GIT" for a signature.
-    {"invalid/activity-settings-corruptheader.fit",
-     "invalid FIT signature at offset 8..12: got [46, 71, 73, 84]"},
+    // What follows the activity has ".GIT" for a signature: it cannot be a file, and is not read.
+    {"invalid/activity-settings-corruptheader.fit", "1/14"},
     {"invalid/activity-settings-nodata.fit", "file too short: needed at least 82 bytes, got 15"},
     // Activities cut short by their recorders: a stale file CRC, and a data size past the end.
     {"nick.fit", "file CRC mismatch: stored 0x0040, calculated 0x1AD2"},

@@ -4,6 +4,7 @@
 #include <random>
 #include <utility>
 
+#include "fit/decoder.hpp"
 #include "fit/framing.hpp"
 #include "fit_bytes.hpp"
 
@@ -28,7 +29,7 @@ std::uint16_t nibble_crc(const Bytes& bytes, std::uint16_t crc = 0) {
 TEST(FitCrc, ByteTablesAgreeWithTheNibbleMethod) {
   EXPECT_EQ(crc16(text("123456789")), 0xBB3D);  // the CRC-16/ARC check value
   std::mt19937 random(7);
-  for (std::size_t size : {0, 1, 7, 8, 9, 17, 4096}) {  // around the eight-byte steps
+  for (std::size_t size : {0, 1, 15, 16, 17, 31, 33, 4096}) {  // around the sixteen-byte steps
     Bytes bytes(size);
     for (auto& b : bytes) b = std::uint8_t(random());
     EXPECT_EQ(crc16(bytes), nibble_crc(bytes)) << size;
@@ -77,6 +78,61 @@ TEST(FitIntegrity, ChecksInOrder) {
   }
   EXPECT_EQ(FitError(FileCrcMismatch{171, 0xBEEF}).display(),
             "file CRC mismatch: stored 0x00AB, calculated 0xBEEF");
+}
+
+// Chained files: the integrity check looks at every file's CRCs, and it and the decoder agree
+// on where the chain ends. Bytes behind a complete file that cannot begin another are padding.
+TEST(FitIntegrity, EveryChainedFileAndTrailingBytes) {
+  Records records;
+  records.define(0, 20, {{3, 1, 2}}).data(0, {120});
+  const Bytes one = records.file(), twelve = records.file(12);
+  const auto damaged = [&](std::size_t at) {
+    Bytes bytes = one;
+    bytes[at] ^= 0x10;
+    return bytes;
+  };
+  const std::uint16_t head_crc = crc16(std::span(one).first(12));
+  const std::uint16_t file_crc = crc16(std::span(one).first(one.size() - 2));
+  const Bytes bad_data = damaged(one.size() - 3);  // its last record byte
+  const std::uint16_t bad_data_crc = crc16(std::span(bad_data).first(one.size() - 2));
+  const Bytes signature_only = cat({{14, 0x20, 0, 0, 0, 0, 0, 0}, text(".FIT")});
+  const struct {
+    Bytes bytes;
+    std::optional<FitError> error;
+    std::size_t messages;  // that the decoder yields before the end or its error
+  } cases[] = {
+      {cat({one, twelve, one}), {}, 3},
+      // The same faults, and the same words, as in the first file.
+      {cat({one, damaged(one.size() - 1)}),
+       FileCrcMismatch{std::uint16_t(file_crc ^ 0x1000), file_crc}, 2},
+      {cat({one, damaged(12), one}), HeaderCrcMismatch{std::uint16_t(head_crc ^ 0x10), head_crc},
+       3},
+      {cat({one, one, bad_data}), FileCrcMismatch{file_crc, bad_data_crc}, 3},
+      // Padding: fewer than 12 bytes, or no signature where a header has it.
+      {cat({one, {1}}), {}, 1},
+      {cat({one, {14, 0x20, 0, 0, 0, 0, 0, 0, '.', 'F', 'I'}}), {}, 1},
+      {cat({one, twelve, Bytes(64, 0)}), {}, 2},
+      {cat({one, Bytes(64, 0xFF)}), {}, 1},
+      // With a signature it is a file: a damaged or cut short one fails the load.
+      {cat({one, signature_only}), FileTooShort{14, 12}, 1},
+      {cat({one, Bytes(one.begin(), one.end() - 1)}), FileTooShort{one.size(), one.size() - 1}, 1},
+      {cat({one, {13}, Bytes(one.begin() + 1, one.end())}), InvalidHeaderSize{13}, 1},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    const auto intact = check_integrity(c.bytes);
+    EXPECT_EQ(intact ? std::nullopt : std::optional(intact.error()), c.error) << i;
+    Decoder decoder(c.bytes);
+    std::size_t messages = 0;
+    std::expected<std::optional<RawMessage>, FitError> next;
+    while ((next = decoder.next()) && *next) ++messages;
+    EXPECT_EQ(messages, c.messages) << i;
+    // The decoder checks no CRC: only framing faults are its errors.
+    const bool framing =
+        c.error && !c.error->get<FileCrcMismatch>() && !c.error->get<HeaderCrcMismatch>();
+    EXPECT_EQ(next ? std::nullopt : std::optional(next.error()), framing ? c.error : std::nullopt)
+        << i;
+  }
 }
 
 }  // namespace

@@ -131,6 +131,20 @@ TEST(FitWriter, MessageOrderTotalsAndPositions) {
   EXPECT_EQ(shown(messages_of({}, device)[0], {"manufacturer"}), "manufacturer=u255");
 }
 
+// The device_info message speaks of the recorder that file_id names: with index 0 or none, as
+// readers take a device_info with another index for a sensor's.
+TEST(FitWriter, DeviceInfoIsTheCreators) {
+  const std::pair<std::optional<std::uint8_t>, const char*> cases[] = {
+      {0, "device_index=u0 software_version=2.5"},
+      {3, "software_version=2.5"},
+      {std::nullopt, "software_version=2.5"}};
+  for (const auto& [index, expected] : cases) {
+    DeviceInfo device;
+    device.software_version = 2.5, device.device_index = index;
+    EXPECT_EQ(shown(messages_of({}, device).at(1)), expected) << int(index.value_or(255));
+  }
+}
+
 // The session's optional fields, of two points 10 s apart on the flat, with no timer.
 TEST(FitWriter, SessionSummaryFields) {
   const std::pair<void (*)(Activity&), const char*> cases[] = {

@@ -174,9 +174,10 @@ def test_info_reports_fit_activities_and_their_device(capsys):
         pytest.skip(f"the shared corpus is not at {CORPUS} (a clone without it)")
     code, out, err = run(capsys, "info", path)
     assert (code, err) == (0, "")
-    assert "  device manufacturer 42768 product 8195, serial 3944483460, software 34\n" in out
+    # The watch, not the heart-rate strap or the sensors paired with it.
+    assert "  device garmin fenix5, serial 3945849289, software 4.1\n" in out
     assert "    sport           running\n" in out and "    points          21\n" in out
     code, out, err = run(capsys, "info", "--json", path)
     (report,) = json.loads(out)
-    assert report["device"]["serial_number"] == 3944483460
+    assert report["device"]["serial_number"] == 3945849289
     assert report["activities"][0]["point_count"] == 21

@@ -1,5 +1,6 @@
 """FIT activities of the corpus against garmin-fit-sdk, used as a black-box peer decoder."""
 
+import bisect
 import datetime as dt
 import inspect
 from operator import attrgetter
@@ -42,30 +43,60 @@ def first(message: dict, names: str) -> object:
 
 def peer_view(path) -> tuple[list, dict, list]:
     """The peer's messages by the model's rules: activities, device fields, and its errors."""
-    activities, points, session, device = [], [], {}, {}
+    activities, points, times, session, pending = [], [], [], {}, []
+    creator, anyone = {}, {}  # the recording device's fields, and any device's
 
     def close() -> None:
         session.setdefault(3, next((p[0] for p in points if p[0]), None))  # the start time
         activities.append((tuple(session.get(i) for i in range(len(PEER_SESSION))), points[:]))
         points.clear()
+        times.clear()
         session.clear()
+
+    def close_sessions() -> None:
+        if len(pending) > 1 and points and all(start for start, _ in pending):
+            # Written after all their records: each takes the points from its start time on.
+            pending.sort(key=lambda s: s[0])
+            starts = [start for start, _ in pending]
+            shares = [([], []) for _ in pending]
+            share = 0
+            for point, time in zip(points, times):
+                share = max(bisect.bisect_right(starts, time) - 1, 0) if time else share
+                shares[share][0].append(point)
+            for (_, values), (share_points, _) in zip(pending, shares):
+                if share_points:
+                    points[:] = share_points
+                    session.update(values)
+                    close()
+        else:
+            for _, values in pending:
+                session.update(values)
+                if points:
+                    close()
+        pending.clear()
 
     def listen(mesg_num: int, message: dict) -> None:
         if mesg_num == 20:
+            if pending:
+                close_sessions()
             points.append(tuple(first(message, names) for names in PEER_POINT))
+            times.append(message.get("timestamp"))
         elif mesg_num == 18:
             values = {i: first(message, names) for i, names in enumerate(PEER_SESSION)}
-            session.update((i, v) for i, v in values.items() if v is not None)
-            if points:
-                close()
+            carried = {i: v for i, v in values.items() if v is not None}
+            pending.append((message.get("start_time"), carried))
         elif mesg_num in (0, 23):
-            device.update((n, message[n]) for n in PEER_DEVICE if n in message)
+            fields = {n: message[n] for n in PEER_DEVICE if n in message}
+            anyone.update(fields)
+            if mesg_num == 0 or message.get("device_index") in (None, 0, "creator"):
+                creator.update(fields)
 
     _, errors = Decoder(Stream.from_file(str(path))).read(
         merge_heart_rates=False, mesg_listener=listen)  # fmt: skip
+    close_sessions()
     if points:
         close()
-    return activities, device, errors
+    return activities, creator or anyone, errors
 
 
 def our_view(file: tramlix.ActivityFile) -> list:

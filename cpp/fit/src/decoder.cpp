@@ -30,8 +30,9 @@ std::expected<bool, FitError> Decoder::next(RawMessage& message) {
   }
   for (;;) {
     if (in_file_ && in_.position() >= data_end_) {
-      // A missing or partial CRC after the last file is tolerated.
-      if (in_.remaining() <= 2) {
+      // A missing or partial CRC after the last file is tolerated, and so are bytes behind it
+      // that cannot begin another file.
+      if (in_.remaining() <= 2 || !begins_file(in_.bytes(), in_.position() + 2)) {
         finished_ = true;
         return false;
       }

@@ -13,10 +13,11 @@ constexpr std::size_t kCrcSize = 2;
 constexpr std::uint8_t kSignature[4] = {'.', 'F', 'I', 'T'};
 
 // Byte-wide tables instead of the published two nibble steps per byte; the same remainders.
-// Table k advances a byte that is followed by k more, so eight bytes take one step
-// ("slicing by eight").
-constexpr std::array<std::array<std::uint16_t, 256>, 8> make_crc_tables() {
-  std::array<std::array<std::uint16_t, 256>, 8> tables{};
+// Table k advances a byte that is followed by k more, so sixteen bytes take one step
+// ("slicing by sixteen"): the steps, not the table look-ups, bound the speed.
+constexpr std::size_t kSlice = 16;
+constexpr std::array<std::array<std::uint16_t, 256>, kSlice> make_crc_tables() {
+  std::array<std::array<std::uint16_t, 256>, kSlice> tables{};
   for (unsigned i = 0; i < 256; ++i) {
     std::uint16_t crc = static_cast<std::uint16_t>(i);
     for (int bit = 0; bit < 8; ++bit) {
@@ -24,7 +25,7 @@ constexpr std::array<std::array<std::uint16_t, 256>, 8> make_crc_tables() {
     }
     tables[0][i] = crc;
   }
-  for (unsigned k = 1; k < 8; ++k) {
+  for (unsigned k = 1; k < kSlice; ++k) {
     for (unsigned i = 0; i < 256; ++i) {
       const std::uint16_t previous = tables[k - 1][i];
       tables[k][i] = static_cast<std::uint16_t>((previous >> 8) ^ tables[0][previous & 0xFF]);
@@ -44,10 +45,12 @@ std::uint16_t crc16(std::span<const std::uint8_t> bytes, std::uint16_t crc) {
   const auto& t = kCrcTables;
   const std::uint8_t* p = bytes.data();
   std::size_t n = bytes.size();
-  for (; n >= 8; n -= 8, p += 8) {
+  for (; n >= kSlice; n -= kSlice, p += kSlice) {
     crc = static_cast<std::uint16_t>(
-        t[7][(p[0] ^ crc) & 0xFF] ^ t[6][(p[1] ^ (crc >> 8)) & 0xFF] ^ t[5][p[2]] ^ t[4][p[3]] ^
-        t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
+        t[15][(p[0] ^ crc) & 0xFF] ^ t[14][(p[1] ^ (crc >> 8)) & 0xFF] ^ t[13][p[2]] ^
+        t[12][p[3]] ^ t[11][p[4]] ^ t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^
+        t[6][p[9]] ^ t[5][p[10]] ^ t[4][p[11]] ^ t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^
+        t[0][p[15]]);
   }
   for (; n > 0; --n, ++p) crc = static_cast<std::uint16_t>((crc >> 8) ^ t[0][(crc ^ *p) & 0xFF]);
   return crc;
@@ -73,19 +76,35 @@ std::expected<FileHeader, FitError> read_file_header(std::span<const std::uint8_
   return FileHeader{size, data_size, data_begin, data_begin + data_size};
 }
 
-std::expected<void, FitError> check_integrity(std::span<const std::uint8_t> bytes) {
-  const auto header = read_file_header(bytes, 0);
-  if (!header) return std::unexpected(header.error());
-  if (header->size == 14) {
-    const std::uint16_t stored = load_u16_le(bytes, 12);
+bool begins_file(std::span<const std::uint8_t> bytes, std::size_t position) {
+  if (position > bytes.size() || bytes.size() - position < kMinHeaderSize) return false;
+  return std::equal(kSignature, kSignature + 4, bytes.begin() + position + 8);
+}
+
+std::expected<void, FitError> check_file_crcs(std::span<const std::uint8_t> bytes,
+                                              const FileHeader& header) {
+  const std::size_t begin = header.begin();
+  if (header.size == 14) {
+    const std::uint16_t stored = load_u16_le(bytes, begin + 12);
     if (stored != 0) {
-      const std::uint16_t calculated = crc16(bytes.first(12));
+      const std::uint16_t calculated = crc16(bytes.subspan(begin, 12));
       if (stored != calculated) return std::unexpected(HeaderCrcMismatch{stored, calculated});
     }
   }
-  const std::uint16_t stored = load_u16_le(bytes, header->data_end);
-  const std::uint16_t calculated = crc16(bytes.first(header->data_end));
+  const std::uint16_t stored = load_u16_le(bytes, header.data_end);
+  const std::uint16_t calculated = crc16(bytes.subspan(begin, header.data_end - begin));
   if (stored != calculated) return std::unexpected(FileCrcMismatch{stored, calculated});
+  return {};
+}
+
+std::expected<void, FitError> check_integrity(std::span<const std::uint8_t> bytes) {
+  std::size_t position = 0;
+  do {
+    const auto header = read_file_header(bytes, position);
+    if (!header) return std::unexpected(header.error());
+    if (auto intact = check_file_crcs(bytes, *header); !intact) return intact;
+    position = header->end();
+  } while (begins_file(bytes, position));
   return {};
 }
 

@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "fit/error.hpp"
 #include "fit/value.hpp"
 #include "tramlix/error.hpp"
 #include "tramlix/model.hpp"
@@ -34,10 +36,16 @@ std::vector<::fit::Message> activity_messages(const ActivityFile& file,
 // into `omitted`, when given.
 std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omitted = nullptr);
 
-// Maps decoded messages, in file order, onto one activity file. Records become points, each
-// session closes the activity they belong to, and file_id and device_info fill one DeviceInfo;
-// every other message is ignored. A field holding FIT's invalid marker counts as not carried,
-// while a value of the wrong kind clears its target.
+// Maps decoded messages, in file order, onto one activity file. Records become points and
+// sessions close the activities they belong to: a session closes the points recorded since the
+// last one, except that two or more sessions in a row, all with a start time, share the points
+// before them out by time (devices that write every record first, then one session per sport).
+// The device comes from file_id and the device_info messages about the recording device
+// (device index 0 or none); other devices' messages count only in a file with no word about
+// its recorder. Every other message is ignored. A field holding FIT's invalid marker counts as
+// not carried, while a value of the wrong kind clears its target.
+//
+// Whatever was added before a decoding error can still be finished into a file.
 class ActivityMapper {
  public:
   // Room for this many points up front: growing a large point list costs more than mapping it.
@@ -49,16 +57,36 @@ class ActivityMapper {
   std::expected<ActivityFile, Error> finish() &&;
 
  private:
+  // What one session writes: its targets in `values`, and which of them it carries.
+  struct Session {
+    Activity values;
+    std::uint16_t carried = 0;
+  };
+  struct Device {
+    DeviceInfo info;
+    bool seen = false;
+  };
+
   void add_record(const ::fit::Message& message);
   void add_session(const ::fit::Message& message);
-  void add_device(const ::fit::Message& message);
+  void add_device(const ::fit::Message& message, bool about_creator);
+  void apply(const Session& session);
+  void close_sessions();
+  void split_by_start_time();
   void finish_activity();
 
   std::vector<Activity> finished_;
   Activity current_;
   std::vector<TrackPoint> points_;
-  DeviceInfo device_;
-  bool device_seen_ = false;
+  std::vector<Session> sessions_;  // sessions since the last record, while points wait
+  Device creator_;                 // file_id and the recorder's device_info
+  Device any_device_;              // every device, later messages overwriting earlier ones
 };
+
+// Feeds the messages of `bytes`, decoded with every transform on, to `mapper` in file order.
+// Returns the decoding error that ended the walk early, if any; the messages before it have
+// been added. No CRC is checked.
+std::optional<::fit::FitError> map_messages(std::span<const std::uint8_t> bytes,
+                                            ActivityMapper& mapper);
 
 }  // namespace tramlix::fit

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -98,23 +100,109 @@ bool carried(const ::fit::Field& field) {
   return !field.developer && !field.value.is_invalid();
 }
 
+// Which of an activity's fields a session carries: one bit each, the totals' after these.
+enum SessionTarget : std::uint16_t {
+  kSport = 1 << 0,
+  kSubSport = 1 << 1,
+  kName = 1 << 2,
+  kStartTime = 1 << 3,
+};
+
+// The session totals of the model by their FIT field; both average speeds fill one total.
+struct SessionTotal {
+  std::string_view field;
+  std::optional<double> ActivitySummary::*total;
+};
+constexpr SessionTotal kSessionTotals[] = {
+    {"total_elapsed_time", &ActivitySummary::total_elapsed_seconds},
+    {"total_timer_time", &ActivitySummary::total_timer_seconds},
+    {"total_moving_time", &ActivitySummary::total_moving_seconds},
+    {"total_distance", &ActivitySummary::total_distance_meters},
+    {"avg_speed", &ActivitySummary::average_speed_mps},
+    {"enhanced_avg_speed", &ActivitySummary::average_speed_mps},
+    {"avg_heart_rate", &ActivitySummary::average_heart_rate_bpm},
+    {"total_ascent", &ActivitySummary::total_ascent_meters},
+    {"total_descent", &ActivitySummary::total_descent_meters},
+};
+constexpr std::uint16_t total_bit(std::size_t index) {
+  return static_cast<std::uint16_t>(1u << (4 + index));
+}
+
+std::optional<std::uint8_t> device_index(const Value& value) {
+  if (const auto view = text_view(value)) {
+    return *view == "creator" ? std::optional<std::uint8_t>(0) : std::nullopt;
+  }
+  return unsigned_up_to<std::uint8_t>(value, 255);
+}
+
+// A device_info message speaks of the recording device when its device index is 0 ("creator")
+// or it has none; heart-rate straps, power meters and other sensors have indexes of their own.
+bool describes_creator(const ::fit::Message& message) {
+  for (const ::fit::Field& field : message.fields) {
+    if (carried(field) && field.name == "device_index") return device_index(field.value) == 0;
+  }
+  return true;
+}
+
+// Overwrites `device` with the recognised fields of a file_id or device_info message; whether
+// there was any.
+bool apply_device_fields(const ::fit::Message& message, DeviceInfo& device) {
+  bool recognised = false;
+  for (const ::fit::Field& field : message.fields) {
+    if (!carried(field)) continue;
+    const std::string_view name = field.name;
+    const Value& value = field.value;
+    if (name == "manufacturer") {
+      device.manufacturer = text(value);
+      if (non_negative_integer(value)) {
+        device.manufacturer_id = unsigned16(value);
+      } else if (device.manufacturer == "garmin") {
+        device.manufacturer_id = 1;
+      } else {
+        device.manufacturer_id.reset();
+      }
+    } else if (name == "product" || name == "garmin_product" || name == "favero_product") {
+      device.product = text(value);
+      device.product_id = unsigned16(value);
+    } else if (name == "product_name") {
+      device.product_name = text(value);
+    } else if (name == "serial_number") {
+      device.serial_number =
+          unsigned_up_to<std::uint32_t>(value, std::numeric_limits<std::uint32_t>::max());
+    } else if (name == "software_version") {
+      device.software_version = numeric(value);
+    } else if (name == "device_index") {
+      device.device_index = device_index(value);
+    } else if (name == "source_type") {
+      device.source_type = text(value);
+    } else {
+      continue;
+    }
+    recognised = true;
+  }
+  return recognised;
+}
+
 }  // namespace
 
 void ActivityMapper::add(const ::fit::Message& message) {
   const std::string_view name = message.name;
   switch (name.size()) {
     case 6:
-      if (name == "record") add_record(message);
+      if (name == "record") {
+        if (!sessions_.empty()) close_sessions();
+        add_record(message);
+      }
       break;
     case 7:
       if (name == "session") {
         add_session(message);
       } else if (name == "file_id") {
-        add_device(message);
+        add_device(message, true);
       }
       break;
     case 11:
-      if (name == "device_info") add_device(message);
+      if (name == "device_info") add_device(message, describes_creator(message));
       break;
   }
 }
@@ -171,76 +259,132 @@ void ActivityMapper::add_record(const ::fit::Message& message) {
 }
 
 void ActivityMapper::add_session(const ::fit::Message& message) {
-  ActivitySummary& summary = current_.summary;
+  Session& session = sessions_.emplace_back();
+  Activity& values = session.values;
+  const auto set = [&](std::uint16_t target, auto& field, auto value) {
+    field = std::move(value);
+    session.carried |= target;
+  };
   for (const ::fit::Field& field : message.fields) {
     if (!carried(field)) continue;
     const std::string_view name = field.name;
     const Value& value = field.value;
     if (name == "sport") {
-      current_.sport = text(value);
+      set(kSport, values.sport, text(value));
     } else if (name == "sub_sport") {
-      current_.sub_sport = text(value);
+      set(kSubSport, values.sub_sport, text(value));
     } else if (name == "sport_profile_name") {
-      current_.name = text(value);
+      set(kName, values.name, text(value));
     } else if (name == "start_time") {
-      current_.start_time = timestamp(value);
-    } else if (name == "total_elapsed_time") {
-      summary.total_elapsed_seconds = numeric(value);
-    } else if (name == "total_timer_time") {
-      summary.total_timer_seconds = numeric(value);
-    } else if (name == "total_moving_time") {
-      summary.total_moving_seconds = numeric(value);
-    } else if (name == "total_distance") {
-      summary.total_distance_meters = numeric(value);
-    } else if (name == "avg_speed" || name == "enhanced_avg_speed") {
-      summary.average_speed_mps = numeric(value);
-    } else if (name == "avg_heart_rate") {
-      summary.average_heart_rate_bpm = numeric(value);
-    } else if (name == "total_ascent") {
-      summary.total_ascent_meters = numeric(value);
-    } else if (name == "total_descent") {
-      summary.total_descent_meters = numeric(value);
+      set(kStartTime, values.start_time, timestamp(value));
+    } else {
+      for (std::size_t i = 0; i < std::size(kSessionTotals); ++i) {
+        if (name != kSessionTotals[i].field) continue;
+        set(total_bit(i), values.summary.*kSessionTotals[i].total, numeric(value));
+        break;
+      }
     }
   }
-  finish_activity();
+  // With no points to share out, it can only hand its values on (a session before its records).
+  if (points_.empty()) {
+    apply(session);
+    sessions_.pop_back();
+  }
 }
 
-void ActivityMapper::add_device(const ::fit::Message& message) {
-  DeviceInfo& device = device_;
-  for (const ::fit::Field& field : message.fields) {
-    if (!carried(field)) continue;
-    const std::string_view name = field.name;
-    const Value& value = field.value;
-    if (name == "manufacturer") {
-      device.manufacturer = text(value);
-      if (non_negative_integer(value)) {
-        device.manufacturer_id = unsigned16(value);
-      } else if (device.manufacturer == "garmin") {
-        device.manufacturer_id = 1;
-      } else {
-        device.manufacturer_id.reset();
-      }
-    } else if (name == "product" || name == "garmin_product" || name == "favero_product") {
-      device.product = text(value);
-      device.product_id = unsigned16(value);
-    } else if (name == "product_name") {
-      device.product_name = text(value);
-    } else if (name == "serial_number") {
-      device.serial_number =
-          unsigned_up_to<std::uint32_t>(value, std::numeric_limits<std::uint32_t>::max());
-    } else if (name == "software_version") {
-      device.software_version = numeric(value);
-    } else if (name == "device_index") {
-      const auto view = text_view(value);
-      device.device_index =
-          view ? (*view == "creator" ? std::optional<std::uint8_t>(0) : std::nullopt)
-               : unsigned_up_to<std::uint8_t>(value, 255);
-    } else if (name == "source_type") {
-      device.source_type = text(value);
-    } else {
-      continue;
+void ActivityMapper::apply(const Session& session) {
+  const auto copy = [&](std::uint16_t target, auto member) {
+    if (session.carried & target) current_.*member = session.values.*member;
+  };
+  copy(kSport, &Activity::sport);
+  copy(kSubSport, &Activity::sub_sport);
+  copy(kName, &Activity::name);
+  copy(kStartTime, &Activity::start_time);
+  for (std::size_t i = 0; i < std::size(kSessionTotals); ++i) {
+    const auto total = kSessionTotals[i].total;
+    if (session.carried & total_bit(i)) current_.summary.*total = session.values.summary.*total;
+  }
+}
+
+// Sessions written together, after the records they sum up, cannot each close the points before
+// them: when all of them know their start, the points are shared out by time instead. Otherwise
+// each session in turn closes what is pending, the first all of it.
+void ActivityMapper::close_sessions() {
+  const bool by_time =
+      sessions_.size() > 1 && std::ranges::all_of(sessions_, [](const Session& session) {
+        return session.values.start_time.has_value();
+      });
+  if (by_time) {
+    split_by_start_time();
+  } else {
+    for (const Session& session : sessions_) {
+      apply(session);
+      finish_activity();
     }
-    device_seen_ = true;
+  }
+  sessions_.clear();
+}
+
+// In order of start time, each session takes the points from its start up to the next one's
+// start; the first also takes those before its start, the last all after. The next start, not
+// the elapsed time, bounds a session: recorders let a session's elapsed time run past the
+// next one's start. A point without a time stays with the point before it.
+void ActivityMapper::split_by_start_time() {
+  const auto start = [](const Session& s) { return *s.values.start_time; };
+  std::ranges::stable_sort(sessions_, {}, start);
+  const std::size_t count = sessions_.size();
+  const auto session_of = [&](const TrackPoint& point, std::size_t previous) {
+    if (!point.time) return previous;
+    const UtcInstant time = *point.time;
+    // Most points belong where the point before them does.
+    if (start(sessions_[previous]) <= time &&
+        (previous + 1 == count || time < start(sessions_[previous + 1]))) {
+      return previous;
+    }
+    const auto later = std::ranges::upper_bound(sessions_, time, {}, start);
+    const auto index = static_cast<std::size_t>(later - sessions_.begin());
+    return index == 0 ? 0 : index - 1;
+  };
+
+  std::vector<std::size_t> sizes(count);
+  bool in_order = true;  // the usual case: each session's points in one run
+  for (std::size_t i = 0, session = 0; i < points_.size(); ++i) {
+    const std::size_t next = session_of(points_[i], session);
+    in_order = in_order && next >= session;
+    session = next;
+    ++sizes[session];
+  }
+  std::vector<std::vector<TrackPoint>> shares(count);
+  if (in_order) {
+    // The first session keeps the list it shares out; the rest take copies of their runs.
+    for (std::size_t k = 1, begin = sizes[0]; k < count; begin += sizes[k++]) {
+      const auto first = points_.begin() + static_cast<std::ptrdiff_t>(begin);
+      shares[k].assign(first, first + static_cast<std::ptrdiff_t>(sizes[k]));
+    }
+    points_.resize(sizes[0]);
+    shares[0] = std::move(points_);
+  } else {
+    for (std::size_t k = 0; k < count; ++k) shares[k].reserve(sizes[k]);
+    for (std::size_t i = 0, session = 0; i < points_.size(); ++i) {
+      session = session_of(points_[i], session);
+      shares[session].push_back(points_[i]);
+    }
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    // A session without points of its own sums up no records: nothing of it is kept.
+    if (shares[k].empty()) continue;
+    points_ = std::move(shares[k]);
+    apply(sessions_[k]);
+    finish_activity();
+  }
+}
+
+void ActivityMapper::add_device(const ::fit::Message& message, bool about_creator) {
+  const bool recognised = apply_device_fields(message, any_device_.info);
+  any_device_.seen |= recognised;
+  if (about_creator && recognised) {
+    apply_device_fields(message, creator_.info);
+    creator_.seen = true;
   }
 }
 
@@ -254,6 +398,7 @@ void ActivityMapper::finish_activity() {
 }
 
 std::expected<ActivityFile, Error> ActivityMapper::finish() && {
+  if (!sessions_.empty()) close_sessions();
   finish_activity();
   if (finished_.empty()) {
     return std::unexpected(Error::invalid_data(kLabel, "no record messages found"));
@@ -261,14 +406,17 @@ std::expected<ActivityFile, Error> ActivityMapper::finish() && {
   ActivityFile file;
   file.activities = std::move(finished_);
   file.creator = "tramlix";
-  if (device_seen_) file.device_info = std::move(device_);
+  // A file that says nothing of its recorder may still describe some device.
+  if (creator_.seen) {
+    file.device_info = std::move(creator_.info);
+  } else if (any_device_.seen) {
+    file.device_info = std::move(any_device_.info);
+  }
   return file;
 }
 
-std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes) {
-  if (auto intact = ::fit::check_integrity(bytes); !intact) {
-    return std::unexpected(Error::invalid_data(kLabel, intact.error().display()));
-  }
+std::optional<::fit::FitError> map_messages(std::span<const std::uint8_t> bytes,
+                                            ActivityMapper& mapper) {
   auto decoder = ::fit::DecoderBuilder(bytes)
                      .apply_scale_and_offset(true)
                      .expand_components(true)
@@ -276,15 +424,24 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes) {
                      .name_enumeration_values(true)
                      .convert_date_times(true)
                      .build();
-  // Real files spend some 20 to 60 bytes per record, other messages included: room for one
-  // point per 32 bytes spares most of the growing, and pages never written cost nothing.
-  ActivityMapper mapper(bytes.size() / 32);
   ::fit::Message message;  // one message's storage serves the whole file
   for (;;) {
     auto more = decoder.next(message);
-    if (!more) return std::unexpected(Error::invalid_data(kLabel, more.error().display()));
-    if (!*more) break;
+    if (!more) return more.error();
+    if (!*more) return std::nullopt;
     mapper.add(message);
+  }
+}
+
+std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes) {
+  if (auto intact = ::fit::check_integrity(bytes); !intact) {
+    return std::unexpected(Error::invalid_data(kLabel, intact.error().display()));
+  }
+  // Real files spend some 20 to 60 bytes per record, other messages included: room for one
+  // point per 32 bytes spares most of the growing, and pages never written cost nothing.
+  ActivityMapper mapper(bytes.size() / 32);
+  if (const auto error = map_messages(bytes, mapper)) {
+    return std::unexpected(Error::invalid_data(kLabel, error->display()));
   }
   return std::move(mapper).finish();
 }

@@ -175,7 +175,10 @@ Message device_info(const std::optional<UtcInstant>& created, const DeviceInfo& 
   std::vector<Field>& fields = message.fields;
   fields.reserve(8);
   if (created) add(fields, "timestamp", 253, timestamp(*created), "s");
-  if (device.device_index) add(fields, "device_index", 0, unsigned_value(*device.device_index));
+  // This message describes the device that file_id names as the file's creator, and readers
+  // take a device_info with another index for a sensor of that device: an index other than 0
+  // ("creator") is left out rather than have the recorder's version and source disowned.
+  if (device.device_index == 0) add(fields, "device_index", 0, unsigned_value(0));
   append_manufacturer(fields, 2, device);
   if (device.serial_number) add(fields, "serial_number", 3, unsigned_value(*device.serial_number));
   append_product(fields, 4, device, texts);
