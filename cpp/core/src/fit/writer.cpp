@@ -123,6 +123,8 @@ DeviceTexts device_texts(const DeviceInfo& device, Omissions& omitted) {
     texts.product_subfield = product_subfield(device);
     if (!texts.product_subfield) omitted.add(Omission::UnknownName);
   }
+  // device_info is written as the creator's (index 0): another index cannot be kept.
+  if (device.device_index.value_or(0) != 0) omitted.add(Omission::OutOfRange);
   return texts;
 }
 
