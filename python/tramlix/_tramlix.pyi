@@ -235,7 +235,10 @@ class ActivityFile:
     def to_fit(self) -> bytes: ...
     def with_device_info(self, device_info: DeviceInfo) -> ActivityFile: ...
     def save(self, path: _Path) -> None:
-        """Writes the format named by the extension; gzip-compressed for "run.gpx.gz"."""
+        """Writes the format named by the extension; gzip-compressed for "run.gpx.gz".
+
+        An existing file is replaced whole (a new file renamed over it): on failure it stays
+        as it was. It keeps its permissions; a symbolic link is written through."""
     def to_json(self) -> str: ...
     def simplified(self, max_distance_m: _Float = 10.0) -> ActivityFile: ...
     def __len__(self) -> int: ...
@@ -247,4 +250,6 @@ def loads(data: bytes, format: str | None = None) -> ActivityFile:
     """Reads FIT, GPX or TCX bytes, gzip-compressed or not; `format` skips the recognition."""
 
 def convert(input: _Path, output: _Path) -> None:
-    """load(input), then save to output: "run.gpx" writes GPX, "run.gpx.gz" compressed GPX."""
+    """load(input), then save to output: "run.gpx" writes GPX, "run.gpx.gz" compressed GPX.
+
+    The input is read whole first, so output may be input itself (rewritten in its new form)."""
