@@ -235,7 +235,10 @@ class ActivityFile:
     def to_fit(self) -> bytes: ...
     def with_device_info(self, device_info: DeviceInfo) -> ActivityFile: ...
     def save(self, path: _Path) -> None:
-        """Writes the format named by the extension; gzip-compressed for "run.gpx.gz"."""
+        """Writes the format named by the extension; gzip-compressed for "run.gpx.gz".
+
+        An existing file is replaced whole (a new file renamed over it): on failure it stays
+        as it was. It keeps its permissions; a symbolic link is written through."""
     # What writing this file as `format` ("gpx", "tcx", "fit") leaves out because the format
     # cannot carry it, counted by the writer itself: {reason: count} for each reason with a
     # count, empty when nothing is lost. The reasons:
@@ -264,4 +267,6 @@ def loads(data: bytes, format: str | None = None) -> ActivityFile:
     """Reads FIT, GPX or TCX bytes, gzip-compressed or not; `format` skips the recognition."""
 
 def convert(input: _Path, output: _Path) -> None:
-    """load(input), then save to output: "run.gpx" writes GPX, "run.gpx.gz" compressed GPX."""
+    """load(input), then save to output: "run.gpx" writes GPX, "run.gpx.gz" compressed GPX.
+
+    The input is read whole first, so output may be input itself (rewritten in its new form)."""

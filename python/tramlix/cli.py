@@ -40,11 +40,15 @@ Convert an activity file to another format.
 INPUT may be FIT, GPX or TCX, gzip-compressed or not: its format is recognised
 from the content. The format written is chosen by OUTPUT's extension: .fit,
 .gpx or .tcx (any letter case); .fit.gz, .gpx.gz or .tcx.gz write it
-gzip-compressed. OUTPUT is created or overwritten and always valid for its
-format: what the format cannot carry (points without a position in GPX,
-points without a time in TCX, values outside FIT's ranges, ...) is left out,
-and one warning line on standard error says how much and why. Otherwise
-nothing is printed on success."""
+gzip-compressed. OUTPUT is created or replaced whole: a new file is written
+beside it and renamed over it, so a failed conversion leaves an existing OUTPUT
+as it was. OUTPUT is always valid for its format: what the format cannot carry
+(points without a position in GPX, points without a time in TCX, values
+outside FIT's ranges, ...) is left out, and one warning line on standard error
+says how much and why. Otherwise nothing is printed on success.
+
+A conversion keeps what the model holds, not every detail of the input, so
+OUTPUT may not be INPUT itself (by any name or link) unless --force is given."""
 
 _CONVERT_EPILOG = """\
 examples:
@@ -127,6 +131,9 @@ def _parser() -> argparse.ArgumentParser:
         metavar="OUTPUT",
         help="the file to write; its extension picks the format (.gpx, .gpx.gz, ...)",
     )
+    convert.add_argument(
+        "--force", action="store_true", help="rewrite INPUT in place when OUTPUT is the same file"
+    )
     convert.set_defaults(run=_convert)
 
     info = commands.add_parser(
@@ -162,7 +169,7 @@ def _report(path: str, error: BaseException) -> None:
 
 
 def _convert(args: argparse.Namespace) -> int:
-    return _convert_files(args.input, args.output)
+    return _convert_files(args.input, args.output, force=args.force)
 
 
 # How the warning of `convert` names each reason ActivityFile.omissions() counts under.
@@ -183,7 +190,14 @@ _OMISSIONS = {
 }
 
 
-def _convert_files(source: str, target: str) -> int:
+def _convert_files(source: str, target: str, force: bool = False) -> int:
+    if not force and _same_file(source, target):
+        print(
+            f"{PROG}: error: {target}: is the input file {source}; it would be replaced by a "
+            "lossy rewrite (use --force to do that)",
+            file=sys.stderr,
+        )
+        return 2
     try:
         file = load(source)
     except Exception as error:  # noqa: BLE001 - every failure becomes one line
@@ -207,6 +221,14 @@ def _omissions_text(omitted: dict[str, int]) -> str:
     if shortened := omitted.get("texts_shortened"):
         parts.append(f"cut {shortened} text{'s' * (shortened != 1)} short")
     return "; ".join(parts)
+
+
+def _same_file(first: str, second: str) -> bool:
+    """Whether two paths reach one file, whatever their spelling, links included."""
+    try:
+        return os.path.samestat(os.stat(first), os.stat(second))
+    except (OSError, ValueError):  # a missing output, an unusable name: not the same file
+        return False
 
 
 def _json(args: argparse.Namespace) -> int:

@@ -71,6 +71,22 @@ def test_convert_output_errors_blame_the_output(capsys, tmp_path, run_gpx, outpu
     assert [p.name for p in tmp_path.iterdir()] == ["run.gpx"]
 
 
+def test_convert_refuses_to_replace_its_input(capsys, tmp_path, run_gpx, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "sub").mkdir()
+    os.symlink("run.gpx", "link.gpx")
+    os.link("run.gpx", "hard.gpx")
+    # The same file by device and inode, however it is named.
+    for target in (run_gpx, "run.gpx", "./run.gpx", "sub/../run.gpx", "link.gpx", "hard.gpx"):
+        code, out, err = run(capsys, "convert", run_gpx, target)
+        assert (code, out) == (2, "") and blames(err, target, "lossy rewrite"), target
+        assert "--force" in err
+    assert run_gpx.read_bytes() == RUN_GPX
+    assert run(capsys, "convert", "--force", "run.gpx", "link.gpx") == (0, "", "")
+    assert run_gpx.read_bytes() == tramlix.loads(RUN_GPX).to_gpx() != RUN_GPX
+    assert os.readlink("link.gpx") == "run.gpx"
+
+
 @pytest.mark.parametrize(
     ("content", "message"),
     [(None, "cannot read or write"), (b"", "not recognizable as GPX"), (RUN_GPX[:99], "invalid")],

@@ -1,9 +1,13 @@
 """Reading and writing files: load, loads, convert, save, errors, hostile input and threads."""
 
 import concurrent.futures
+import json
 import os
+import shutil
+import subprocess
 import sys
 import threading
+from pathlib import Path
 
 import pytest
 from conftest import CORPUS, GPX_HEAD, RUN_GPX, gpx
@@ -91,6 +95,94 @@ def test_convert_and_save_errors_write_nothing(tmp_path, run_gpx, output, error,
             write(tmp_path / output)
         assert type(caught.value) is error
         assert [p.name for p in tmp_path.iterdir()] == ["run.gpx"]
+
+
+def test_convert_rewrites_a_file_in_its_own_place(tmp_path):
+    # The content decides what is read, the name what is written: FIT in "run.gpx" becomes GPX.
+    path = tmp_path / "run.gpx"
+    path.write_bytes(tramlix.loads(RUN_GPX).to_fit())
+    before = tramlix.load(path)
+    tramlix.convert(path, path)
+    assert path.read_bytes() == before.to_gpx()
+    assert os.listdir(tmp_path) == ["run.gpx"]
+
+
+# Every model encodes, so what can still fail while a document is built is memory: with the
+# address space capped just above what the process holds, building a large document runs out.
+OUT_OF_MEMORY = """
+import os, resource, sys
+import tramlix
+example, target = sys.argv[1:]
+activity = tramlix.load(example).activities[0]
+big = tramlix.ActivityFile([activity] * 200)
+with open("/proc/self/statm") as statm:
+    held = int(statm.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
+resource.setrlimit(resource.RLIMIT_AS, (held + (16 << 20), resource.RLIM_INFINITY))
+for write in (lambda: big.save(target), lambda: big.save_with_omissions(target)):
+    try:
+        write()
+    except MemoryError:
+        print("MemoryError")
+"""
+
+
+def test_a_failure_while_encoding_leaves_the_old_file(tmp_path):
+    target = tmp_path / "out.gpx"
+    target.write_bytes(b"old")
+    example = Path(__file__).resolve().parents[2] / "examples" / "run.fit"
+    run = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY, str(example), str(target)],
+                         capture_output=True, text=True, check=True)  # fmt: skip
+    assert run.stdout.split() == ["MemoryError"] * 2, run.stderr
+    assert target.read_bytes() == b"old"
+    assert sorted(os.listdir(tmp_path)) == ["out.gpx"]
+
+
+# Run in a mount namespace of its own, so that its mounts vanish with it: writes over "old" in
+# out.gpx on a small tmpfs that is full or read-only, by convert and by save, and reports what
+# each raised, what out.gpx holds after and what the disk holds.
+ON_A_SMALL_DISK = """
+import json, os, subprocess, sys
+import tramlix
+disk, how, source = sys.argv[1:]
+subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk], check=True)
+target = os.path.join(disk, "out.gpx")
+with open(target, "w") as handle:
+    handle.write("old")
+if how == "read-only":
+    subprocess.run(["mount", "-o", "remount,ro", disk], check=True)
+raised = []
+for write in (lambda: tramlix.convert(source, target), lambda: tramlix.load(source).save(target)):
+    try:
+        write()
+        raised.append(None)
+    except Exception as error:
+        raised.append([type(error).__name__, *error.args])
+with open(target) as handle:
+    print(json.dumps([raised, handle.read(), sorted(os.listdir(disk))]))
+"""
+
+
+@pytest.mark.parametrize(
+    ("how", "reason"), [("full", "No space left on device"), ("read-only", "Read-only file system")]
+)
+def test_a_failed_write_leaves_the_old_file(tmp_path, how, reason):
+    unshare = shutil.which("unshare")
+    if os.geteuid() != 0 or unshare is None:
+        pytest.skip("needs root and unshare(1) to mount a small tmpfs")
+    source, disk = tmp_path / "big.gpx", tmp_path / "disk"
+    source.write_bytes(gpx(3000))  # 750 kB, more than the disk holds
+    disk.mkdir()
+    command = [unshare, "--mount", "--propagation", "private", sys.executable, "-c",
+               ON_A_SMALL_DISK, disk, how, source]  # fmt: skip
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
+    result = subprocess.run(command, capture_output=True, text=True, timeout=120, env=env)
+    if result.returncode != 0 and result.stderr.startswith("unshare:"):
+        pytest.skip(result.stderr.strip())
+    assert result.returncode == 0, result.stderr
+    raised, old, names = json.loads(result.stdout)
+    message = f"cannot read or write {disk / 'out.gpx'}: {reason}"
+    assert raised == [["OSError", message]] * 2
+    assert (old, names) == ("old", ["out.gpx"])
 
 
 def named(name: bytes, doctype: bytes = b"") -> bytes:

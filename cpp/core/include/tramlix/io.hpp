@@ -28,8 +28,12 @@ std::expected<std::string, Error> dumps(const ActivityFile& file, Format format,
 std::expected<ActivityFile, Error> load(const std::string& path);
 
 // Encodes in the format named by the extension of `path` and writes the whole file,
-// gzip-compressed when ".gz" follows that extension ("run.gpx.gz"); what the format leaves out
-// is counted into `omitted` when given.
+// gzip-compressed when ".gz" follows that extension ("run.gpx.gz"). A regular file is replaced
+// atomically: the bytes go to a temporary file beside it, synced, then renamed over it, so a
+// failure leaves the old file as it was. A new file gets 0666 less the umask, an existing one
+// keeps its permission bits; symbolic links are written through and stay links. A path that
+// leads to anything else (a FIFO, a terminal, /dev/stdout) is written in place.
+// What the format leaves out is counted into `omitted` when given.
 std::expected<void, Error> save(const ActivityFile& file, const std::string& path,
                                 Omissions* omitted = nullptr);
 
