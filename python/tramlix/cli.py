@@ -21,7 +21,7 @@ if TYPE_CHECKING:
 PROG = "tramlix"
 
 _DESCRIPTION = """\
-Read, summarise and convert sport-activity files.
+Read, summarise, convert and repair sport-activity files.
 
 Reads FIT, GPX and TCX files, gzip-compressed or not (the format is recognised
 from the content, not the file name), and writes any of the three (chosen by
@@ -61,7 +61,9 @@ stopped time (at most 1 km/h counts as stopped), elevation gain and loss,
 average heart rate, maximum speed, number of points and the bounding box.
 
 Figures recorded in the file's own summary win over those computed from the
-track points. Values the file does not provide are shown as "-"."""
+track points. Values the file does not provide are shown as "-". A damaged
+file that `tramlix repair` could still keep something of says so on its
+error line."""
 
 _INFO_EPILOG = """\
 With --json the output is a JSON list with one object per file:

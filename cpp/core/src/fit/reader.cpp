@@ -509,13 +509,17 @@ std::string cut_text(const ::fit::FileHeader& header, std::size_t size, const st
 
 std::expected<ActivityFile, Error> recover(std::span<const std::uint8_t> bytes,
                                            std::vector<std::string>& problems) {
-  // The frame of every file of the chain. A header that does not read stops the decoder too,
-  // which tells of it below.
+  // The frame of every file of the chain. A header that does not read stops the decoder as a
+  // rule, and it is told with what the decoder kept.
   std::optional<::fit::FileHeader> cut;
+  std::optional<DecodeStop> bad_header;
   std::vector<std::size_t> starts;  // of the files whose header reads
   for (std::size_t position = 0;;) {
     const auto header = ::fit::read_cut_file_header(bytes, position);
-    if (!header) break;
+    if (!header) {
+      bad_header = DecodeStop{header.error(), position};
+      break;
+    }
     starts.push_back(position);
     check_crcs(bytes, *header, problems);
     if (header->end() > bytes.size()) {
@@ -527,7 +531,10 @@ std::expected<ActivityFile, Error> recover(std::span<const std::uint8_t> bytes,
   }
 
   ActivityMapper mapper(bytes.size() / 32);
-  const auto stop = map_messages(bytes, mapper, /*read_cut_files=*/true);
+  // A record that runs past the end of its data section can take the decoder past a chained
+  // file's header without a look at it; the header is still at fault.
+  auto stop = map_messages(bytes, mapper, /*read_cut_files=*/true);
+  if (!stop) stop = bad_header;
   auto file = std::move(mapper).finish();
   const std::string kept = counted(file ? file->point_count() : 0, "record", "records");
   if (stop) {
