@@ -91,7 +91,7 @@ convert (.fit, .gpx, .tcx; a further .gz compresses it).
 Each problem found is printed on standard error, one line each, naming INPUT
 and saying what was kept. The exit status is 0 when something was kept (an
 intact file is simply converted), 1 when nothing was; OUTPUT is then not
-written."""
+written. INPUT is never written over: OUTPUT must be another file."""
 
 _REPAIR_EPILOG = """\
 examples:
@@ -262,8 +262,20 @@ def _omissions_text(omitted: dict[str, int]) -> str:
     return "; ".join(parts)
 
 
+def _same_file(a: str, b: str) -> bool:
+    try:
+        return os.path.samefile(a, b)
+    except OSError:  # either does not exist (yet): not the same file
+        return False
+
+
 def _repair(args: argparse.Namespace) -> int:
     source, target = args.input, args.output
+    # The damaged file may be the only copy of the recording: it is never written over.
+    if _same_file(source, target):
+        print(f"{PROG}: error: {target}: is the input; repair writes what it keeps to another "
+              "file", file=sys.stderr)  # fmt: skip
+        return 1
     try:
         file, problems = recover(source)
     except Exception as error:  # noqa: BLE001

@@ -227,6 +227,14 @@ def test_repair_keeping_nothing_writes_nothing(capsys, tmp_path, content, proble
     assert code == 1 and blames(err, tmp_path / "missing.gpx", "cannot read or write")
 
 
+def test_repair_never_writes_over_its_input(capsys, tmp_path):
+    damaged = tmp_path / "cut.gpx"
+    damaged.write_bytes(gpx(20)[:1000])
+    code, out, err = run(capsys, "repair", damaged, tmp_path / "." / "cut.gpx")
+    assert (code, out) == (1, "") and blames(err, tmp_path / "." / "cut.gpx", "is the input")
+    assert damaged.read_bytes() == gpx(20)[:1000]
+
+
 def test_info_hints_at_repair_when_it_would_keep_something(capsys, tmp_path):
     damaged, settings = tmp_path / "cut.gpx", tmp_path / "settings.fit"
     damaged.write_bytes(gpx(20))
