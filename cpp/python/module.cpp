@@ -1,7 +1,9 @@
-// The _tramlix module: its three functions and its one-time initialisation.
+// The _tramlix module: its functions and its one-time initialisation.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 
 #include "classes.hpp"
 #include "tramlix/io.hpp"
@@ -50,12 +52,42 @@ PyObject* convert_function(PyObject*, PyObject* args, PyObject* kwargs) {
   });
 }
 
+// A path (str or os.PathLike) or bytes; damaged content is never an error, only what cannot be
+// read from the file system is (OSError).
+PyObject* recover_function(PyObject*, PyObject* args, PyObject* kwargs) {
+  return boundary([&] {
+    static const char* names[] = {"source", nullptr};
+    Arg source_arg = nullptr;
+    parse_arguments(args, kwargs, "O:recover", names, &source_arg);
+    Recovery recovery;
+    if (PyBytes_Check(source_arg)) {
+      const std::span<const std::uint8_t> data = to_bytes_view(source_arg, "source");
+      recovery = without_gil([&] { return recover(data); });
+    } else {
+      const std::string path = to_path(source_arg, "source");
+      recovery = value_or_raise(without_gil([&] { return recover_file(path); }));
+    }
+    nb::object problems = checked(PyList_New(0));
+    for (const std::string& problem : recovery.problems) {
+      if (PyList_Append(problems.ptr(), to_python(problem).ptr()) != 0) throw_error_already_set();
+    }
+    nb::object file = box(std::move(recovery.file));
+    return checked(PyTuple_Pack(2, file.ptr(), problems.ptr()));
+  });
+}
+
 PyMethodDef module_functions[] = {
     {"load", method(load_function), METH_VARARGS | METH_KEYWORDS, "load(path)\n--\n\n"},
     {"loads", method(loads_function), METH_VARARGS | METH_KEYWORDS,
      "loads(data, format=None)\n--\n\n"},
     {"convert", method(convert_function), METH_VARARGS | METH_KEYWORDS,
      "convert(input, output)\n--\n\n"},
+};
+
+// Functions of the module that its fixed __all__ does not list; the package exports them.
+PyMethodDef unlisted_functions[] = {
+    {"recover", method(recover_function), METH_VARARGS | METH_KEYWORDS,
+     "recover(source)\n--\n\n"},
 };
 
 // Each attribute's name goes into __all__ first, so __all__ lists them in the order added.
@@ -73,10 +105,13 @@ void add_attribute(PyObject* module, const char* name, PyObject* value) {
   if (PyModule_AddObjectRef(module, name, value) != 0) throw_error_already_set();
 }
 
-void add_function(PyObject* module, PyMethodDef& def) {
+nb::object function_of(PyObject* module, PyMethodDef& def) {
   nb::object module_name = checked(PyModule_GetNameObject(module));
-  nb::object function = checked(PyCFunction_NewEx(&def, module, module_name.ptr()));
-  add_attribute(module, def.ml_name, function.ptr());
+  return checked(PyCFunction_NewEx(&def, module, module_name.ptr()));
+}
+
+void add_function(PyObject* module, PyMethodDef& def) {
+  add_attribute(module, def.ml_name, function_of(module, def).ptr());
 }
 
 void register_attributes(PyObject* module) {
@@ -96,6 +131,11 @@ void register_attributes(PyObject* module) {
   add_class("Activity", activity_type());
   add_class("ActivityFile", activity_file_type());
   for (PyMethodDef& def : module_functions) add_function(module, def);
+  for (PyMethodDef& def : unlisted_functions) {
+    if (PyModule_AddObjectRef(module, def.ml_name, function_of(module, def).ptr()) != 0) {
+      throw_error_already_set();
+    }
+  }
 }
 
 // The module is built once per process. The classes are process-wide, so only the interpreter

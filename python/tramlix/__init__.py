@@ -15,6 +15,7 @@ from ._tramlix import (
     convert,
     load,
     loads,
+    recover,
 )
 
 __all__ = [
@@ -32,4 +33,5 @@ __all__ = [
     "load",
     "loads",
     "convert",
+    "recover",
 ]

@@ -270,3 +270,10 @@ def convert(input: _Path, output: _Path) -> None:
     """load(input), then save to output: "run.gpx" writes GPX, "run.gpx.gz" compressed GPX.
 
     The input is read whole first, so output may be input itself (rewritten in its new form)."""
+
+# Not in __all__ (the module's list is fixed); the tramlix package exports it.
+def recover(source: _Path | bytes) -> tuple[ActivityFile, list[str]]:
+    """Reads what a damaged file (a path) or damaged bytes still hold: the activities up to the
+    damage, and one text per fault saying what was wrong and what was kept. An intact file gives
+    what load() gives and no texts; nothing readable gives an empty ActivityFile. Raises OSError
+    when the path cannot be read, never TramlixError."""

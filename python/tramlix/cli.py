@@ -1,4 +1,5 @@
-"""The tramlix command: convert activity files, summarise them, export them as JSON."""
+"""The tramlix command: convert activity files, summarise them, export them as JSON, repair
+damaged ones."""
 
 from __future__ import annotations
 
@@ -6,7 +7,7 @@ import math
 import os
 import sys
 
-from . import Activity, DeviceInfo, __version__, load
+from . import Activity, DeviceInfo, TramlixError, __version__, load, recover
 
 TYPE_CHECKING = False  # importing typing alone costs the command a few milliseconds
 if TYPE_CHECKING:
@@ -20,7 +21,7 @@ if TYPE_CHECKING:
 PROG = "tramlix"
 
 _DESCRIPTION = """\
-Read, summarise and convert sport-activity files.
+Read, summarise, convert and repair sport-activity files.
 
 Reads FIT, GPX and TCX files, gzip-compressed or not (the format is recognised
 from the content, not the file name), and writes any of the three (chosen by
@@ -32,7 +33,8 @@ examples:
   tramlix convert ride.fit.gz ride.gpx.gz
   tramlix info ride.fit run.gpx
   tramlix info --json ride.fit > summary.json
-  tramlix json run.tcx > run.json"""
+  tramlix json run.tcx > run.json
+  tramlix repair cut-short.fit kept.fit"""
 
 _CONVERT_DESCRIPTION = """\
 Convert an activity file to another format.
@@ -63,7 +65,9 @@ stopped time (at most 1 km/h counts as stopped), elevation gain and loss,
 average heart rate, maximum speed, number of points and the bounding box.
 
 Figures recorded in the file's own summary win over those computed from the
-track points. Values the file does not provide are shown as "-"."""
+track points. Values the file does not provide are shown as "-". A damaged
+file that `tramlix repair` could still keep something of says so on its
+error line."""
 
 _INFO_EPILOG = """\
 With --json the output is a JSON list with one object per file:
@@ -77,6 +81,26 @@ from FIT files; GPX and TCX files have none.
 examples:
   tramlix info ride.fit
   tramlix info --json *.gpx"""
+
+_REPAIR_DESCRIPTION = """\
+Keep what a damaged activity file still holds.
+
+Reads INPUT (FIT, GPX or TCX, gzip-compressed or not) as far as it can, where
+convert would refuse it: a file cut short (a flat battery, a crash, a copy
+broken off), a checksum that does not match, a FIT record or an XML document
+that goes wrong part-way, a damaged gzip stream. Everything before the damage
+is kept and written to OUTPUT, whose extension picks the format as for
+convert (.fit, .gpx, .tcx; a further .gz compresses it).
+
+Each problem found is printed on standard error, one line each, naming INPUT
+and saying what was kept. The exit status is 0 when something was kept (an
+intact file is simply converted), 1 when nothing was; OUTPUT is then not
+written. INPUT is never written over: OUTPUT must be another file."""
+
+_REPAIR_EPILOG = """\
+examples:
+  tramlix repair cut-short.fit kept.fit
+  tramlix repair export/broken.gpx.gz kept.gpx"""
 
 _JSON_DESCRIPTION = """\
 Print the whole activity file as compact JSON on standard output: every
@@ -160,12 +184,41 @@ def _parser() -> argparse.ArgumentParser:
     )
     export.add_argument("file", metavar="FILE", help="a FIT, GPX or TCX file")
     export.set_defaults(run=_json)
+
+    repair = commands.add_parser(
+        "repair",
+        help="keep what a damaged file still holds, written to another file",
+        description=_REPAIR_DESCRIPTION,
+        epilog=_REPAIR_EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    repair.add_argument("input", metavar="INPUT", help="the damaged file (FIT, GPX or TCX)")
+    repair.add_argument(
+        "output",
+        metavar="OUTPUT",
+        help="the file to write what was kept to; its extension picks the format",
+    )
+    repair.set_defaults(run=_repair)
     return parser
 
 
-def _report(path: str, error: BaseException) -> None:
+def _report(path: str, error: BaseException, hint: str = "") -> None:
     message = str(error) or type(error).__name__
-    print(f"{PROG}: error: {path}: {message}", file=sys.stderr)
+    print(f"{PROG}: error: {path}: {message}{hint}", file=sys.stderr)
+
+
+_REPAIR_HINT = "; try `tramlix repair` to keep what it holds"
+
+
+def _repair_hint(path: str, error: BaseException) -> str:
+    """The hint for a file that does not load but would give something to `tramlix repair`."""
+    if not isinstance(error, TramlixError):
+        return ""
+    try:
+        file, _ = recover(path)
+    except OSError:
+        return ""
+    return _REPAIR_HINT if file.activities else ""
 
 
 def _convert(args: argparse.Namespace) -> int:
@@ -231,6 +284,33 @@ def _same_file(first: str, second: str) -> bool:
         return False
 
 
+def _repair(args: argparse.Namespace) -> int:
+    source, target = args.input, args.output
+    # The damaged file may be the only copy of the recording: it is never written over.
+    if _same_file(source, target):
+        print(f"{PROG}: error: {target}: is the input; repair writes what it keeps to another "
+              "file", file=sys.stderr)  # fmt: skip
+        return 2
+    try:
+        file, problems = recover(source)
+    except Exception as error:  # noqa: BLE001
+        _report(source, error)
+        return 1
+    level = "warning" if file.activities else "error"
+    for problem in problems:
+        print(f"{PROG}: {level}: {source}: {problem}", file=sys.stderr)
+    if not file.activities:
+        return 1
+    try:
+        omitted = file.save_with_omissions(target)
+    except Exception as error:  # noqa: BLE001
+        _report(target, error)
+        return 1
+    if omitted:
+        print(f"{PROG}: warning: {target}: {_omissions_text(omitted)}", file=sys.stderr)
+    return 0
+
+
 def _json(args: argparse.Namespace) -> int:
     try:
         text = load(args.file).to_json()
@@ -251,7 +331,7 @@ def _info(args: argparse.Namespace) -> int:
             activities = [_figures(activity) for activity in file.activities]
             error = None
         except Exception as caught:  # noqa: BLE001
-            _report(path, caught)
+            _report(path, caught, _repair_hint(path, caught))
             device, activities, error, failed = None, [], str(caught), True
         if args.json:
             reports.append({"path": path, "error": error, "device": device, "activities": activities})

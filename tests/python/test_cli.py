@@ -8,6 +8,7 @@ import sys
 
 import pytest
 from conftest import RUN_GPX, gpx
+from fit_bytes import ENUM, Records
 
 import tramlix
 from tramlix.cli import main
@@ -148,7 +149,8 @@ def test_info_json(capsys, tmp_path, run_gpx):
 @pytest.mark.parametrize(
     "argv",
     [[], ["frobnicate"], ["convert", "a"], ["info"], ["json", "a", "b"], ["info", "--yaml", "a"],
-     ["--help"], ["convert", "--help"], ["info", "--help"], ["json", "--help"]],
+     ["repair", "a"], ["--help"], ["convert", "--help"], ["info", "--help"], ["json", "--help"],
+     ["repair", "--help"]],
 )  # fmt: skip
 def test_usage_errors_and_help(capsys, argv):
     with pytest.raises(SystemExit) as caught:
@@ -197,3 +199,67 @@ def test_info_reports_fit_activities_and_their_device(capsys):
     (report,) = json.loads(out)
     assert report["device"]["serial_number"] == 3945849289
     assert report["activities"][0]["point_count"] == 21
+
+
+def cut_in_half(path) -> None:
+    data = path.read_bytes()
+    path.write_bytes(data[: len(data) // 2])
+
+
+@pytest.mark.parametrize("output", ["kept.gpx", "kept.fit.gz"])
+def test_repair_writes_what_a_damaged_file_holds(capsys, tmp_path, output):
+    damaged = tmp_path / "cut.fit"
+    tramlix.loads(gpx(50)).save(damaged)
+    cut_in_half(damaged)
+    file, problems = tramlix.recover(damaged)
+    assert file.point_count > 0 and problems
+    code, out, err = run(capsys, "repair", damaged, tmp_path / output)
+    assert (code, out) == (0, "")
+    assert err == "".join(f"tramlix: warning: {damaged}: {problem}\n" for problem in problems)
+    written = tramlix.load(tmp_path / output)
+    assert written.to_json() == tramlix.loads(file.to_bytes(output.split(".")[1])).to_json()
+
+
+def test_repair_of_an_intact_file_converts_it_quietly(capsys, tmp_path, run_gpx):
+    assert run(capsys, "repair", run_gpx, tmp_path / "copy.gpx") == (0, "", "")
+    assert (tmp_path / "copy.gpx").read_bytes() == tramlix.load(run_gpx).to_gpx()
+
+
+@pytest.mark.parametrize(
+    ("content", "problems"),
+    [(b"<gpx><trk><trkseg><trkpt lat='1' lon='2'>",
+      ["no element found at line 1, column 42", "no track segments found"]),
+     (b"", ["unsupported or unrecognized activity format: content is not recognizable as GPX, "
+            "TCX, or FIT"])],
+)  # fmt: skip
+def test_repair_keeping_nothing_writes_nothing(capsys, tmp_path, content, problems):
+    source = tmp_path / "in.gpx"
+    source.write_bytes(content)
+    code, out, err = run(capsys, "repair", source, tmp_path / "out.gpx")
+    assert (code, out) == (1, "")
+    assert err == "".join(f"tramlix: error: {source}: {problem}\n" for problem in problems)
+    assert not (tmp_path / "out.gpx").exists()
+    code, _, err = run(capsys, "repair", tmp_path / "missing.gpx", tmp_path / "out.gpx")
+    assert code == 1 and blames(err, tmp_path / "missing.gpx", "cannot read or write")
+
+
+def test_repair_never_writes_over_its_input(capsys, tmp_path):
+    damaged = tmp_path / "cut.gpx"
+    damaged.write_bytes(gpx(20)[:1000])
+    code, out, err = run(capsys, "repair", damaged, tmp_path / "." / "cut.gpx")
+    assert (code, out) == (2, "") and blames(err, tmp_path / "." / "cut.gpx", "is the input")
+    assert damaged.read_bytes() == gpx(20)[:1000]
+
+
+def test_info_hints_at_repair_when_it_would_keep_something(capsys, tmp_path):
+    damaged, settings = tmp_path / "cut.gpx", tmp_path / "settings.fit"
+    damaged.write_bytes(gpx(20))
+    cut_in_half(damaged)
+    # An intact FIT file without records: not damaged, and nothing repair could keep.
+    settings.write_bytes(Records().define(0, 0, [(0, 1, ENUM)]).message(0, b"\x02").file())
+    code, out, err = run(capsys, "info", damaged, settings)
+    assert (code, out) == (1, "")
+    hinted, plain = err.splitlines()
+    assert hinted.startswith(f"tramlix: error: {damaged}: invalid GPX data: ")
+    assert hinted.endswith("; try `tramlix repair` to keep what it holds")
+    assert plain == f"tramlix: error: {settings}: invalid FIT data: no record messages found"

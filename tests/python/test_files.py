@@ -291,8 +291,9 @@ def test_concurrent_calls_give_identical_results(tmp_path):
 @pytest.mark.parametrize(
     "call",
     [lambda d: tramlix.loads(BIG), lambda d: tramlix.load(d / "big.gpx"), lambda d: FILE.to_gpx(),
-     lambda d: tramlix.convert(d / "big.gpx", d / "out.gpx"), lambda d: FILE.save(d / "out.gpx")],
-    ids=["loads", "load", "to_gpx", "convert", "save"],
+     lambda d: tramlix.convert(d / "big.gpx", d / "out.gpx"), lambda d: FILE.save(d / "out.gpx"),
+     lambda d: tramlix.recover(BIG), lambda d: tramlix.recover(d / "big.gpx")],
+    ids=["loads", "load", "to_gpx", "convert", "save", "recover bytes", "recover path"],
 )  # fmt: skip
 def test_the_lock_is_released(tmp_path, call):
     (tmp_path / "big.gpx").write_bytes(BIG)

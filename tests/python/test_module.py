@@ -19,8 +19,9 @@ NAMES = ("__version__ TramlixError TrackPoint Segment ActivitySummary DeviceInfo
 
 
 def test_module_attributes_and_error_class():
-    assert _tramlix.__all__ == tramlix.__all__ == NAMES
-    assert all(getattr(tramlix, name) is getattr(_tramlix, name) for name in NAMES)
+    # recover is the package's, not in the module's fixed list.
+    assert (_tramlix.__all__, tramlix.__all__) == (NAMES, [*NAMES, "recover"])
+    assert all(getattr(tramlix, name) is getattr(_tramlix, name) for name in tramlix.__all__)
     assert (tramlix.__version__, _tramlix.__doc__) == ("0.1.0", None)
     # The module and the package metadata each state the version; they must agree.
     assert importlib.metadata.version("tramlix") == tramlix.__version__
@@ -67,6 +68,7 @@ SIGNATURES = [
     (tramlix.load, "(path)"),
     (tramlix.loads, "(data, format=None)"),
     (tramlix.convert, "(input, output)"),
+    (tramlix.recover, "(source)"),
     (TrackPoint, keywords(POINT_FIELDS)),
     (Segment, "(points=...)"),
     # The records take their properties, in order, as keyword-only arguments.

@@ -68,10 +68,14 @@ void reserve(Bytes& bytes, std::size_t capacity) {
 
 }  // namespace
 
-std::expected<Bytes, Error> inflate(std::span<const std::uint8_t> data, std::size_t max_output) {
+Prefix inflate_prefix(std::span<const std::uint8_t> data, std::size_t max_output) {
+  using Fault = Prefix::Fault;
   Inflater inflater;
   z_stream& stream = *inflater.get();
   Bytes out;
+  const auto stop = [&](Fault fault, Error error) {
+    return Prefix{std::move(out), fault, std::move(error)};
+  };
   std::size_t capacity = 0;
   // Grown by doubling from a guess: the sizes a gzip trailer states are not to be trusted.
   const std::size_t first_capacity =
@@ -98,8 +102,8 @@ std::expected<Bytes, Error> inflate(std::span<const std::uint8_t> data, std::siz
     consumed += in_chunk - stream.avail_in;
     const std::size_t produced = out_chunk - stream.avail_out;
     if (at_bound && produced > 0) {
-      return std::unexpected(
-          invalid("the uncompressed data exceeds the limit of " + size_text(max_output)));
+      return stop(Fault::OverLimit,
+                  invalid("the uncompressed data exceeds the limit of " + size_text(max_output)));
     }
     out.size += at_bound ? 0 : produced;
 
@@ -109,26 +113,34 @@ std::expected<Bytes, Error> inflate(std::span<const std::uint8_t> data, std::siz
         // No progress was possible: either the output is full (grow it and go on) or the input
         // ran out before the stream's end.
         if (stream.avail_out == 0) continue;
-        return std::unexpected(invalid("cut short: the stream ends before its end marker"));
+        return stop(Fault::Damaged, invalid("cut short: the stream ends before its end marker"));
       case Z_STREAM_END: break;
       case Z_MEM_ERROR: throw std::bad_alloc();
-      case Z_NEED_DICT: return std::unexpected(invalid("corrupt stream (needs a dictionary)"));
+      case Z_NEED_DICT:
+        return stop(Fault::Damaged, invalid("corrupt stream (needs a dictionary)"));
       default:
-        return std::unexpected(invalid(std::string("corrupt stream (") +
-                                       (stream.msg ? stream.msg : "unknown error") + ")"));
+        return stop(Fault::Damaged, invalid(std::string("corrupt stream (") +
+                                            (stream.msg ? stream.msg : "unknown error") + ")"));
     }
 
     const std::span<const std::uint8_t> rest = data.subspan(consumed);
     if (rest.empty() || std::ranges::all_of(rest, [](std::uint8_t b) { return b == 0; })) {
-      return out;
+      return Prefix{std::move(out), Fault::None, std::nullopt};
     }
     if (rest[0] != 0x1f || (rest.size() > 1 && rest[1] != 0x8b)) {
-      return std::unexpected(invalid("unexpected bytes after the end of the stream, at offset " +
-                                     std::to_string(consumed)));
+      return stop(Fault::TrailingBytes,
+                  invalid("unexpected bytes after the end of the stream, at offset " +
+                          std::to_string(consumed)));
     }
     // Another member follows: `cat a.gz b.gz` makes one stream of both.
     if (inflateReset(&stream) != Z_OK) throw std::bad_alloc();
   }
+}
+
+std::expected<Bytes, Error> inflate(std::span<const std::uint8_t> data, std::size_t max_output) {
+  Prefix prefix = inflate_prefix(data, max_output);
+  if (prefix.error) return std::unexpected(std::move(*prefix.error));
+  return std::move(prefix.bytes);
 }
 
 std::string deflate(std::string_view data) {

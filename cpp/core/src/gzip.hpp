@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,6 +43,29 @@ struct Bytes {
 // bytes; the output buffer never grows beyond `max_output`.
 std::expected<Bytes, Error> inflate(std::span<const std::uint8_t> data,
                                     std::size_t max_output = kMaxOutput);
+
+// How far inflating a damaged stream got: the bytes inflated before the fault, and the fault.
+struct Prefix {
+  enum class Fault {
+    None,
+    Damaged,        // cut short or corrupt: `bytes` is what came before the damage
+    TrailingBytes,  // every member ended well, other bytes follow: `bytes` is complete
+    OverLimit,      // more than `max_output` bytes: `bytes` is to be dropped, not read
+  };
+  Bytes bytes;
+  Fault fault = Fault::None;
+  std::optional<Error> error;  // set with every fault, as inflate() reports it
+};
+
+// Inflates like inflate(), but keeps what came out before a fault.
+Prefix inflate_prefix(std::span<const std::uint8_t> data, std::size_t max_output = kMaxOutput);
+
+// The error for gzip data that unpacks to gzip again. One layer is unpacked, no more: nothing
+// writes activities compressed twice, and a bomb nested inside a bomb multiplies.
+inline Error compressed_twice() {
+  return Error::invalid_data("gzip",
+                             "the uncompressed data is gzip-compressed again; unpack it first");
+}
 
 // One gzip member holding `data`, at zlib's default level.
 std::string deflate(std::string_view data);

@@ -401,12 +401,7 @@ std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
   if (!gzip::is_gzip(data)) return read(data, format);
   auto inflated = gzip::inflate(data);
   if (!inflated) return std::unexpected(std::move(inflated.error()));
-  // One layer is unpacked, no more: nothing writes activities compressed twice, and a bomb
-  // nested inside a bomb multiplies.
-  if (gzip::is_gzip(inflated->span())) {
-    return std::unexpected(Error::invalid_data(
-        "gzip", "the uncompressed data is gzip-compressed again; unpack it first"));
-  }
+  if (gzip::is_gzip(inflated->span())) return std::unexpected(gzip::compressed_twice());
   return read(inflated->span(), format);
 }
 
@@ -424,6 +419,12 @@ std::expected<ActivityFile, Error> load(const std::string& path) {
   auto bytes = read_file(path);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   return loads({bytes->data.get(), bytes->size});
+}
+
+std::expected<Recovery, Error> recover_file(const std::string& path) {
+  auto bytes = read_file(path);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  return recover({bytes->data.get(), bytes->size});
 }
 
 std::expected<void, Error> save(const ActivityFile& file, const std::string& path,

@@ -14,7 +14,9 @@ constexpr std::uint8_t kTimeOffsetMask = 0x1F;
 }  // namespace
 
 std::expected<void, FitError> Decoder::open_file() {
-  const auto header = read_file_header(in_.bytes(), in_.position());
+  record_offset_ = in_.position();
+  const auto header = read_cut_files_ ? read_cut_file_header(in_.bytes(), in_.position())
+                                      : read_file_header(in_.bytes(), in_.position());
   if (!header) return std::unexpected(header.error());
   (void)in_.skip(header->size);
   data_end_ = header->data_end;
@@ -49,6 +51,7 @@ std::expected<bool, FitError> Decoder::next(RawMessage& message) {
       return false;
     }
 
+    record_offset_ = in_.position();
     const std::uint8_t header = *in_.read_u8();
     if (header & kCompressedHeader) {
       const std::uint8_t offset = header & kTimeOffsetMask;

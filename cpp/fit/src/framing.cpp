@@ -56,8 +56,10 @@ std::uint16_t crc16(std::span<const std::uint8_t> bytes, std::uint16_t crc) {
   return crc;
 }
 
-std::expected<FileHeader, FitError> read_file_header(std::span<const std::uint8_t> bytes,
-                                                     std::size_t position) {
+namespace {
+
+std::expected<FileHeader, FitError> read_header(std::span<const std::uint8_t> bytes,
+                                                std::size_t position, bool may_be_cut) {
   const std::size_t remaining = position < bytes.size() ? bytes.size() - position : 0;
   if (remaining < kMinHeaderSize) return std::unexpected(FileTooShort{kMinHeaderSize, remaining});
   const auto file = bytes.subspan(position);
@@ -71,9 +73,25 @@ std::expected<FileHeader, FitError> read_file_header(std::span<const std::uint8_
                                   (file[6] << 16) | (static_cast<std::uint32_t>(file[7]) << 24);
   // 64-bit arithmetic: a data size near 2^32 cannot wrap here.
   const std::size_t needed = std::size_t{size} + data_size + kCrcSize;
-  if (remaining < needed) return std::unexpected(FileTooShort{needed, remaining});
   const std::size_t data_begin = position + size;
+  if (remaining < needed) {
+    if (!may_be_cut) return std::unexpected(FileTooShort{needed, remaining});
+    return FileHeader{size, data_size, data_begin,
+                      std::min(data_begin + data_size, bytes.size())};
+  }
   return FileHeader{size, data_size, data_begin, data_begin + data_size};
+}
+
+}  // namespace
+
+std::expected<FileHeader, FitError> read_file_header(std::span<const std::uint8_t> bytes,
+                                                     std::size_t position) {
+  return read_header(bytes, position, false);
+}
+
+std::expected<FileHeader, FitError> read_cut_file_header(std::span<const std::uint8_t> bytes,
+                                                         std::size_t position) {
+  return read_header(bytes, position, true);
 }
 
 bool begins_file(std::span<const std::uint8_t> bytes, std::size_t position) {

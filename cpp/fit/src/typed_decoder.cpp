@@ -64,7 +64,7 @@ void set_profile_field(Field& field, std::string_view name, std::string_view uni
 
 struct TypedDecoder::State {
   explicit State(const DecoderBuilder& builder)
-      : decoder(builder.bytes_),
+      : decoder(builder.bytes_, builder.cut_files_),
         observer(builder.observer_),
         flags{builder.scale_and_offset_, builder.components_, builder.subfields_,
               builder.enum_names_, builder.date_times_} {}
@@ -261,6 +261,10 @@ DecoderBuilder& DecoderBuilder::convert_date_times(bool on) {
   date_times_ = on;
   return *this;
 }
+DecoderBuilder& DecoderBuilder::read_cut_files(bool on) {
+  cut_files_ = on;
+  return *this;
+}
 DecoderBuilder& DecoderBuilder::observer(std::function<void(const Message&)> observer) {
   observer_ = std::move(observer);
   return *this;
@@ -284,6 +288,10 @@ std::expected<bool, FitError> TypedDecoder::next(Message& message) {
   state.decode(state.raw, message);
   if (state.observer) state.observer(message);
   return true;
+}
+
+std::size_t TypedDecoder::record_offset() const {
+  return state_->decoder.record_offset();
 }
 
 std::expected<std::optional<Message>, FitError> TypedDecoder::next() {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "tramlix/error.hpp"
 #include "tramlix/format.hpp"
@@ -19,6 +20,22 @@ namespace tramlix {
 std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
                                          std::optional<Format> format = std::nullopt);
 
+// What recover() could read of damaged bytes, and what was wrong with them.
+struct Recovery {
+  // The activities read up to the damage; an ActivityFile{} (no activities) when nothing could
+  // be kept.
+  ActivityFile file;
+  // One text per fault, saying what was wrong and what was kept despite it, such as "file CRC
+  // mismatch: stored 0x1234, calculated 0xABCD (ignored)". Empty for what loads() reads.
+  std::vector<std::string> problems;
+};
+
+// Reads what damaged bytes still hold, where loads() would fail: a file cut short, a bad
+// checksum, a FIT record or an XML document that goes wrong part-way, a damaged gzip stream.
+// Everything before the damage is kept; bytes that loads() reads give the same file and no
+// problems. Never fails: bytes that hold nothing to keep give an empty file and the reasons.
+Recovery recover(std::span<const std::uint8_t> data);
+
 // Encodes a file in the given format; the result is the complete file's bytes. What the format
 // cannot carry is left out, and counted into `omitted` when given.
 std::expected<std::string, Error> dumps(const ActivityFile& file, Format format,
@@ -26,6 +43,9 @@ std::expected<std::string, Error> dumps(const ActivityFile& file, Format format,
 
 // Reads the whole file at `path`; the format (and compression) always comes from the content.
 std::expected<ActivityFile, Error> load(const std::string& path);
+
+// recover() of the whole file at `path`; fails only when the file cannot be read.
+std::expected<Recovery, Error> recover_file(const std::string& path);
 
 // Encodes in the format named by the extension of `path` and writes the whole file,
 // gzip-compressed when ".gz" follows that extension ("run.gpx.gz"). A regular file is replaced

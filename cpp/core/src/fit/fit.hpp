@@ -83,10 +83,23 @@ class ActivityMapper {
   Device any_device_;              // every device, later messages overwriting earlier ones
 };
 
+// Where and why a walk through the messages stopped early.
+struct DecodeStop {
+  ::fit::FitError error;
+  std::size_t offset;  // of the record (or chained file header) that failed
+};
+
 // Feeds the messages of `bytes`, decoded with every transform on, to `mapper` in file order.
-// Returns the decoding error that ended the walk early, if any; the messages before it have
-// been added. No CRC is checked.
-std::optional<::fit::FitError> map_messages(std::span<const std::uint8_t> bytes,
-                                            ActivityMapper& mapper);
+// Returns what ended the walk early, if anything; the messages before it have been added. No
+// CRC is checked. With `read_cut_files`, a file cut short is read up to the end of the bytes.
+std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, ActivityMapper& mapper,
+                                       bool read_cut_files = false);
+
+// Reads what a damaged FIT file still holds: checksums that do not match are ignored, a file cut
+// short is read as far as it goes, and decoding stops at the first record that does not decode,
+// keeping every record before it. Each fault is told in `problems`, with what was kept. Fails
+// only when no activity is left ("no record messages found").
+std::expected<ActivityFile, Error> recover(std::span<const std::uint8_t> bytes,
+                                           std::vector<std::string>& problems);
 
 }  // namespace tramlix::fit

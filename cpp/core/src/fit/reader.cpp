@@ -415,19 +415,20 @@ std::expected<ActivityFile, Error> ActivityMapper::finish() && {
   return file;
 }
 
-std::optional<::fit::FitError> map_messages(std::span<const std::uint8_t> bytes,
-                                            ActivityMapper& mapper) {
+std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, ActivityMapper& mapper,
+                                       bool read_cut_files) {
   auto decoder = ::fit::DecoderBuilder(bytes)
                      .apply_scale_and_offset(true)
                      .expand_components(true)
                      .select_subfields(true)
                      .name_enumeration_values(true)
                      .convert_date_times(true)
+                     .read_cut_files(read_cut_files)
                      .build();
   ::fit::Message message;  // one message's storage serves the whole file
   for (;;) {
     auto more = decoder.next(message);
-    if (!more) return more.error();
+    if (!more) return DecodeStop{more.error(), decoder.record_offset()};
     if (!*more) return std::nullopt;
     mapper.add(message);
   }
@@ -440,8 +441,8 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes) {
   // Real files spend some 20 to 60 bytes per record, other messages included: room for one
   // point per 32 bytes spares most of the growing, and pages never written cost nothing.
   ActivityMapper mapper(bytes.size() / 32);
-  if (const auto error = map_messages(bytes, mapper)) {
-    return std::unexpected(Error::invalid_data(kLabel, error->display()));
+  if (const auto stop = map_messages(bytes, mapper)) {
+    return std::unexpected(Error::invalid_data(kLabel, stop->error.display()));
   }
   return std::move(mapper).finish();
 }

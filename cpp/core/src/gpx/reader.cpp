@@ -108,6 +108,17 @@ class Reader final : public xml::Handler {
     }
   }
 
+  // Closes what a damaged document left open: an activity is kept when it holds points
+  // completed before the damage, and dropped otherwise, as if it had not begun.
+  void break_off() {
+    track_.break_off(activity_);
+    if (activity_ && activity_->point_count() > 0) {
+      end_activity();
+    } else {
+      activity_.reset();
+    }
+  }
+
   std::expected<ActivityFile, Error> finish() && {
     const bool any_segment = std::any_of(finished_.begin(), finished_.end(),
                                          [](const Activity& a) { return !a.segments.empty(); });
@@ -161,6 +172,11 @@ class Reader final : public xml::Handler {
 
 std::expected<ActivityFile, Error> read(std::string_view document) {
   return xml::read_document<Reader>(document, kLabel);
+}
+
+std::expected<ActivityFile, Error> recover(std::string_view document,
+                                           std::vector<std::string>& problems) {
+  return xml::recover_document<Reader>(document, problems);
 }
 
 }  // namespace tramlix::gpx

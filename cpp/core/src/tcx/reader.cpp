@@ -134,6 +134,17 @@ class Reader final : public xml::Handler {
     }
   }
 
+  // Closes what a damaged document left open: an activity is kept when it holds points
+  // completed before the damage, and dropped otherwise, as if it had not begun.
+  void break_off() {
+    track_.break_off(activity_);
+    if (activity_ && activity_->point_count() > 0) {
+      end_activity();
+    } else {
+      activity_.reset();
+    }
+  }
+
   std::expected<ActivityFile, Error> finish() && {
     if (finished_.empty()) {
       return std::unexpected(Error::invalid_data(kLabel, "no activities found"));
@@ -199,6 +210,11 @@ std::string normalize_sport(std::string_view text) {
 
 std::expected<ActivityFile, Error> read(std::string_view document) {
   return xml::read_document<Reader>(document, kLabel);
+}
+
+std::expected<ActivityFile, Error> recover(std::string_view document,
+                                           std::vector<std::string>& problems) {
+  return xml::recover_document<Reader>(document, problems);
 }
 
 }  // namespace tramlix::tcx

@@ -4,6 +4,7 @@
 #include <expected>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tramlix/error.hpp"
 #include "tramlix/model.hpp"
@@ -13,6 +14,11 @@ namespace tramlix::tcx {
 
 // Reads a TCX document; failures are InvalidData labelled "TCX".
 std::expected<ActivityFile, Error> read(std::string_view document);
+
+// Reads what a damaged document still holds: the points completed before the first fault, which
+// is told in `problems`. Fails like read() when that leaves nothing to return.
+std::expected<ActivityFile, Error> recover(std::string_view document,
+                                           std::vector<std::string>& problems);
 
 // Writes the whole document; every model value has one, valid against the format's schema.
 // What the format cannot carry is left out, and counted into `omitted` when given.

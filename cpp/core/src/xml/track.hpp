@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -101,6 +102,15 @@ class OpenTrack {
 
   bool point_open() const { return point_open_; }
 
+  // Where a document breaks off: the point being read is dropped, and the segment is kept
+  // when it holds points completed before the break.
+  void break_off(std::optional<Activity>& activity) {
+    point_open_ = false;
+    field_ = PointField::None;
+    if (points_.empty()) segment_open_ = false;
+    end_segment(activity);
+  }
+
   // Chooses the field for the text of the element just started; none while no point is open.
   void select(PointField field) { field_ = point_open_ ? field : PointField::None; }
   bool selected() const { return field_ != PointField::None; }
@@ -141,6 +151,24 @@ std::expected<ActivityFile, Error> read_document(std::string_view document,
     return std::unexpected(Error::invalid_data(label, std::move(parsed.error())));
   }
   return std::move(reader).finish();
+}
+
+// Reads like read_document, but a document that is cut short or goes wrong part-way keeps what
+// came before the fault: the points completed before it, in their segments and activities,
+// which the reader's break_off() closes where the fault left them open. The fault, and that
+// the points before it were kept, is told in `problems`.
+template <class Reader>
+std::expected<ActivityFile, Error> recover_document(std::string_view document,
+                                                    std::vector<std::string>& problems) {
+  TextBuffer text;
+  Reader reader(text);
+  auto parsed = parse(document, reader, text);
+  if (parsed) return std::move(reader).finish();
+  reader.break_off();
+  auto file = std::move(reader).finish();
+  problems.push_back(file ? parsed.error() + ": kept the points completed before it"
+                          : std::move(parsed.error()));
+  return file;
 }
 
 }  // namespace tramlix::xml

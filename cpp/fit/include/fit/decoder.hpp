@@ -43,8 +43,11 @@ struct RawMessage {
 
 class Decoder {
  public:
-  // `bytes` must outlive the decoder; the messages it yields own their data.
-  explicit Decoder(std::span<const std::uint8_t> bytes) : in_(bytes) {}
+  // `bytes` must outlive the decoder; the messages it yields own their data. With
+  // `read_cut_files`, a file whose data section runs past the end of `bytes` is read up to
+  // their end instead of failing at its header: what a file cut short still holds.
+  explicit Decoder(std::span<const std::uint8_t> bytes, bool read_cut_files = false)
+      : in_(bytes), read_cut_files_(read_cut_files) {}
 
   // Decodes the next data message into `message`, reusing its storage. Returns false at the end.
   // An error is returned once; every later call then returns false.
@@ -58,6 +61,10 @@ class Decoder {
     if (!*more) return std::nullopt;
     return message;
   }
+
+  // Where the record read last began (after an error, the one that failed); a chained file's
+  // header counts as one.
+  std::size_t record_offset() const { return record_offset_; }
 
  private:
   struct Slot {
@@ -78,12 +85,14 @@ class Decoder {
   std::array<Slot, 16> slots_;
   std::uint64_t definitions_read_ = 0;
   std::size_t data_end_ = 0;
+  std::size_t record_offset_ = 0;
   std::uint32_t last_timestamp_ = 0;
   bool has_timestamp_ = false;
   bool in_file_ = false;
   bool started_ = false;
   bool finished_ = false;
   bool pending_new_file_ = false;
+  bool read_cut_files_ = false;
 };
 
 }  // namespace fit

@@ -27,6 +27,12 @@ struct FileHeader {
 std::expected<FileHeader, FitError> read_file_header(std::span<const std::uint8_t> bytes,
                                                      std::size_t position);
 
+// The same for a file that may be cut short (a recording interrupted, a copy broken off): a data
+// section that runs past the end of `bytes` ends where they do. `data_size` stays what the
+// header declares; `data_end` is then bytes.size(), and end() lies past it.
+std::expected<FileHeader, FitError> read_cut_file_header(std::span<const std::uint8_t> bytes,
+                                                         std::size_t position);
+
 // Whether the bytes from `position` on can begin another file of a chain: a header's 12 bytes
 // at least, with the ".FIT" signature in its place. Anything else behind a complete file is
 // padding (some firmware pads its files) and not read.

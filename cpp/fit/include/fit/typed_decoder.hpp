@@ -3,6 +3,7 @@
 // developer fields.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <functional>
@@ -27,6 +28,9 @@ class DecoderBuilder {
   DecoderBuilder& select_subfields(bool on);
   DecoderBuilder& name_enumeration_values(bool on);
   DecoderBuilder& convert_date_times(bool on);
+  // Reads a file whose data section runs past the end of the bytes (a file cut short) up to
+  // their end, instead of failing at its header. Off by default.
+  DecoderBuilder& read_cut_files(bool on);
   // Called with every finished message before it is returned.
   DecoderBuilder& observer(std::function<void(const Message&)> observer);
 
@@ -41,6 +45,7 @@ class DecoderBuilder {
   bool subfields_ = true;
   bool enum_names_ = true;
   bool date_times_ = true;
+  bool cut_files_ = false;
 };
 
 class TypedDecoder {
@@ -55,6 +60,10 @@ class TypedDecoder {
 
   // The same, yielding a new message; nullopt at the end.
   std::expected<std::optional<Message>, FitError> next();
+
+  // Where the record decoded last began in the bytes (after an error, the one that failed); a
+  // chained file's header counts as one.
+  std::size_t record_offset() const;
 
  private:
   friend class DecoderBuilder;
