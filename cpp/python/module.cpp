@@ -11,9 +11,7 @@ namespace {
 
 PyObject* load_function(PyObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    static const char* names[] = {"path", nullptr};
-    Arg path_arg = nullptr;
-    parse_arguments(args, kwargs, "O:load", names, &path_arg);
+    const Arg path_arg = one_argument(args, kwargs, "O:load", "path");
     const std::string path = to_path(path_arg, "path");
     return box(value_or_raise(without_gil([&] { return load(path); })));
   });
