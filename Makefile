@@ -12,7 +12,7 @@ JOBS ?= 2
 BUILD := build
 EXAMPLE := examples/run
 DIST := dist
-.PHONY: all run install wheel sdist test test-cpp test-python test-abi3 test-sdist bench clean
+.PHONY: all run install profile wheel sdist test test-cpp test-python test-abi3 test-sdist bench clean
 
 all: install
 
@@ -43,6 +43,11 @@ sdist: $(VPY)
 install: wheel
 	$(VPY) -m pip install -q --force-reinstall --no-deps $(DIST)/tramlix-*.whl
 	$(VPY) -m pip install -q pytest hypothesis mypy garmin-fit-sdk==21.200.0
+
+# Regenerates the FIT profile tables and cpp/fit/include/fit/profile_numbers.hpp from the
+# pinned garmin-fit-sdk that `install` puts into the venv.
+profile: install
+	$(VPY) tools/gen_fit_profile.py
 
 # The example activity summarised, then converted FIT -> GPX -> TCX -> FIT and summarised again.
 run: install
