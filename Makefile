@@ -39,13 +39,13 @@ sdist: $(VPY)
 	$(VPY) -m build -q --sdist --outdir $(DIST) .
 	@ls $(DIST)/tramlix-*.tar.gz
 
-# Installs the wheel that ships, with the test tools.
+# Installs the wheel that ships, with the test tools of its "test" extra.
 install: wheel
 	$(VPY) -m pip install -q --force-reinstall --no-deps $(DIST)/tramlix-*.whl
-	$(VPY) -m pip install -q pytest hypothesis mypy garmin-fit-sdk==21.200.0
+	$(VPY) -m pip install -q "$$(ls $(DIST)/tramlix-*.whl)[test]"
 
 # Regenerates the FIT profile tables and cpp/fit/include/fit/profile_numbers.hpp from the
-# pinned garmin-fit-sdk that `install` puts into the venv.
+# garmin-fit-sdk package that the test extra pins.
 profile: install
 	$(VPY) tools/gen_fit_profile.py
 

@@ -78,7 +78,7 @@ void add_function(PyObject* module, PyMethodDef& def) {
 }
 
 void register_attributes(PyObject* module) {
-  nb::object version = checked(PyUnicode_FromString("0.1.0"));
+  nb::object version = checked(PyUnicode_FromString(TRAMLIX_VERSION));
   add_attribute(module, "__version__", version.ptr());
   add_attribute(module, "TramlixError", tramlix_error());
   auto add_class = [&](const char* name, PyTypeObject* type) {
