@@ -43,20 +43,14 @@ Message new_message(MessageId id) {
   return message;
 }
 
-// Built in place: a large file has millions of fields. `name` is the field's or one of its
-// subfields'.
-void add(std::vector<Field>& fields, std::string_view name, std::uint8_t number, Value value,
-         std::string_view units = {}) {
+// Built in place: a large file has millions of fields.
+void add(std::vector<Field>& fields, FieldId id, Value value, std::string_view units = {}) {
   Field& built = fields.emplace_back();
-  built.name = name;
+  built.name = id.name;
   built.units = units;
   built.has_units = !units.empty();
   built.value = std::move(value);
-  built.number = number;
-}
-
-void add(std::vector<Field>& fields, FieldId id, Value value, std::string_view units = {}) {
-  add(fields, id.name, id.number, std::move(value), units);
+  built.number = id.number;
 }
 
 Value timestamp(UtcInstant instant) {
@@ -154,7 +148,9 @@ void append_product(std::vector<Field>& fields, FieldId product, const DeviceInf
   if (device.product_id) {
     add(fields, product, unsigned_value(*device.product_id));
   } else if (texts.product_subfield) {
-    add(fields, *texts.product_subfield, product.number, Value(EnumName::owned(*device.product)));
+    // The subfield by its own name, in its field's place.
+    const FieldId subfield{*texts.product_subfield, product.number};
+    add(fields, subfield, Value(EnumName::owned(*device.product)));
   }
 }
 
