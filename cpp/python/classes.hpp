@@ -110,10 +110,10 @@ struct RecordClass {
 template <Described T>
 inline RecordClass<T>* record_class = nullptr;
 
-template <Described T, std::size_t I>
-constexpr PyGetSetDef field_property() {
-  constexpr auto field = std::get<I>(Fields<T>::list);
-  return property<T, kGetter<field.member>>(field.name.data());
+template <Described T, std::size_t... I>
+std::vector<PyGetSetDef> field_properties(std::index_sequence<I...>) {
+  return {property<T, kGetter<std::get<I>(Fields<T>::list).member>>(
+      std::get<I>(Fields<T>::list).name.data())...};
 }
 
 // Converts the argument of field I when it is a time and `Times` is set, or neither. An omitted
@@ -127,21 +127,24 @@ void convert_field(T& record, const std::array<Arg, kFieldCount<T>>& values) {
   }
 }
 
-// The constructor: every field by keyword, the first `positional` also by position, converted
-// in declared order but times last, so that a TypeError for another argument wins over a
-// ValueError for a time.
+// The record the constructor's arguments describe: every field by keyword, the first
+// `positional` also by position, converted in declared order but times last, so that a
+// TypeError for another argument wins over a ValueError for a time.
+template <Described T, std::size_t... I>
+T record_from(PyObject* args, PyObject* kwargs, std::index_sequence<I...>) {
+  const RecordClass<T>& parts = *record_class<T>;
+  std::array<Arg, kFieldCount<T>> values{};
+  parse_arguments(args, kwargs, parts.format.c_str(), parts.keywords.data(), &values[I]...);
+  T record;
+  (convert_field<T, I, false>(record, values), ...);
+  (convert_field<T, I, true>(record, values), ...);
+  return record;
+}
+
 template <Described T>
 PyObject* record_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    const RecordClass<T>& parts = *record_class<T>;
-    std::array<Arg, kFieldCount<T>> values{};
-    T record;
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-      parse_arguments(args, kwargs, parts.format.c_str(), parts.keywords.data(), &values[I]...);
-      (convert_field<T, I, false>(record, values), ...);
-      (convert_field<T, I, true>(record, values), ...);
-    }(std::make_index_sequence<kFieldCount<T>>{});
-    return box(std::move(record));
+    return box(record_from<T>(args, kwargs, std::make_index_sequence<kFieldCount<T>>{}));
   });
 }
 
@@ -184,13 +187,10 @@ PyTypeObject* create_record_class(const char* name, const ClassOptions& options 
   });
   parts->format += std::string(":") + name;
   parts->doc += ")\n--\n\n";
-  [&]<std::size_t... I>(std::index_sequence<I...>) {
-    parts->properties = {field_property<T, I>()...};
-  }(std::make_index_sequence<kFieldCount<T>>{});
+  parts->properties = field_properties<T>(std::make_index_sequence<kFieldCount<T>>{});
   parts->properties.insert(parts->properties.end(), options.properties);
   parts->properties.push_back({});
-  parts->slots = {{Py_tp_dealloc, slot(dealloc_box<T>)},
-                  {Py_tp_getset, parts->properties.data()}};
+  parts->slots = {{Py_tp_dealloc, slot(dealloc_box<T>)}, {Py_tp_getset, parts->properties.data()}};
   if constexpr (Constructible) {
     parts->slots.push_back({Py_tp_new, slot(record_new<T>)});
     parts->slots.push_back({Py_tp_doc, parts->doc.data()});

@@ -23,7 +23,9 @@ template <class Record>
 struct Fields;
 
 template <class T>
-concept Described = requires { Fields<T>::list; };
+concept Described = requires {
+  Fields<T>::list;
+};
 
 template <Described Record>
 inline constexpr std::size_t kFieldCount = std::tuple_size_v<decltype(Fields<Record>::list)>;
@@ -34,6 +36,8 @@ constexpr void for_each_field(Visit&& visit) {
   std::apply([&](const auto&... field) { (visit(field), ...); }, Fields<Record>::list);
 }
 
+// One field a line.
+// clang-format off
 template <>
 struct Fields<TrackPoint> {
   static constexpr std::tuple list{
@@ -133,6 +137,8 @@ struct Fields<ActivityFile> {
       Field{"device_info", &ActivityFile::device_info},
   };
 };
+
+// clang-format on
 
 namespace detail {
 
