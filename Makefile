@@ -12,7 +12,7 @@ JOBS ?= 2
 BUILD := build
 EXAMPLE := examples/run
 DIST := dist
-.PHONY: all run install wheel sdist test test-cpp test-python test-abi3 test-sdist bench clean
+.PHONY: all run install profile wheel sdist test test-cpp test-python test-abi3 test-sdist bench clean
 
 all: install
 
@@ -39,10 +39,15 @@ sdist: $(VPY)
 	$(VPY) -m build -q --sdist --outdir $(DIST) .
 	@ls $(DIST)/tramlix-*.tar.gz
 
-# Installs the wheel that ships, with the test tools.
+# Installs the wheel that ships, with the test tools of its "test" extra.
 install: wheel
 	$(VPY) -m pip install -q --force-reinstall --no-deps $(DIST)/tramlix-*.whl
-	$(VPY) -m pip install -q pytest hypothesis mypy garmin-fit-sdk==21.200.0
+	$(VPY) -m pip install -q "$$(ls $(DIST)/tramlix-*.whl)[test]"
+
+# Regenerates the FIT profile tables and cpp/fit/include/fit/profile_numbers.hpp from the
+# garmin-fit-sdk package that the test extra pins.
+profile: install
+	$(VPY) tools/gen_fit_profile.py
 
 # The example activity summarised, then converted FIT -> GPX -> TCX -> FIT and summarised again.
 run: install

@@ -2,7 +2,6 @@
 #include <string>
 
 #include "classes.hpp"
-#include "time.hpp"
 #include "tramlix/io.hpp"
 #include "tramlix/omissions.hpp"
 
@@ -13,31 +12,9 @@ constexpr int kVarargs = METH_VARARGS | METH_KEYWORDS;
 
 // ---- Activity ----
 
-PyObject* activity_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  return boundary([&] {
-    static const char* names[] = {"name",    "sport",    "sub_sport", "start_time",
-                                  "summary", "segments", nullptr};
-    Arg name = nullptr, sport = nullptr, sub_sport = nullptr, start_time = nullptr,
-        summary = nullptr, segments = nullptr;
-    parse_arguments(args, kwargs, "|$OOOOOO:Activity", names, &name, &sport, &sub_sport,
-                    &start_time, &summary, &segments);
-    Activity activity;
-    activity.name = to_text(name, "name");
-    activity.sport = to_text(sport, "sport");
-    activity.sub_sport = to_text(sub_sport, "sub_sport");
-    activity.summary =
-        to_optional_record<ActivitySummary>(summary, "summary").value_or(ActivitySummary{});
-    activity.segments = to_list<Segment>(segments, "segments");
-    activity.start_time = parse_python_time(start_time);
-    return box(std::move(activity));
-  });
-}
-
 PyObject* activity_moving_data(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    static const char* names[] = {"stopped_speed_kph", nullptr};
-    Arg threshold = nullptr;
-    parse_arguments(args, kwargs, "|O:moving_data", names, &threshold);
+    const Arg threshold = one_argument(args, kwargs, "|O:moving_data", "stopped_speed_kph");
     const double kph = to_float_or(threshold, "stopped_speed_kph", 1.0);
     return to_python(unbox<Activity>(self).moving_data(kph));
   });
@@ -47,9 +24,7 @@ PyObject* activity_moving_data(PyObject* self, PyObject* args, PyObject* kwargs)
 template <class Model>
 PyObject* simplified(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    static const char* names[] = {"max_distance_m", nullptr};
-    Arg tolerance = nullptr;
-    parse_arguments(args, kwargs, "|O:simplified", names, &tolerance);
+    const Arg tolerance = one_argument(args, kwargs, "|O:simplified", "max_distance_m");
     const double metres = to_float_or(tolerance, "max_distance_m", 10.0);
     return box(unbox<Model>(self).simplified(metres));
   });
@@ -59,23 +34,6 @@ Py_ssize_t activity_length(PyObject* self) {
   return static_cast<Py_ssize_t>(unbox<Activity>(self).point_count());
 }
 
-PyGetSetDef activity_properties[] = {
-    property<Activity, &Activity::name>("name"),
-    property<Activity, &Activity::sport>("sport"),
-    property<Activity, &Activity::sub_sport>("sub_sport"),
-    property<Activity, &Activity::effective_start_time>("start_time"),
-    property<Activity, &Activity::end_time>("end_time"),
-    property<Activity, &Activity::summary>("summary"),
-    property<Activity, &Activity::segments>("segments"),
-    property<Activity, &Activity::point_count>("point_count"),
-    property<Activity, &Activity::distance_meters>("distance_meters"),
-    property<Activity, &Activity::duration_seconds>("duration_seconds"),
-    property<Activity, &Activity::average_heart_rate>("average_heart_rate_bpm"),
-    property<Activity, &Activity::elevation_gain>("elevation_gain"),
-    property<Activity, &Activity::bounds>("bounds"),
-    {},
-};
-
 PyMethodDef activity_methods[] = {
     {"moving_data", method(activity_moving_data), kVarargs,
      "moving_data($self, stopped_speed_kph=1.0)\n--\n\n"},
@@ -84,31 +42,7 @@ PyMethodDef activity_methods[] = {
     {},
 };
 
-PyType_Slot activity_slots[] = {
-    {Py_tp_doc, const_cast<char*>("Activity(*, name=None, sport=None, sub_sport=None, "
-                                  "start_time=None, summary=None, segments=...)\n--\n\n")},
-    {Py_tp_new, slot(activity_new)},
-    {Py_tp_dealloc, slot(dealloc_box<Activity>)},
-    {Py_tp_getset, activity_properties},
-    {Py_tp_methods, activity_methods},
-    {Py_sq_length, slot(activity_length)},
-    {0, nullptr},
-};
-
 // ---- ActivityFile ----
-
-PyObject* activity_file_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-  return boundary([&] {
-    static const char* names[] = {"activities", "creator", "device_info", nullptr};
-    Arg activities = nullptr, creator = nullptr, device_info = nullptr;
-    parse_arguments(args, kwargs, "|O$OO:ActivityFile", names, &activities, &creator, &device_info);
-    ActivityFile file;
-    file.activities = to_list<Activity>(activities, "activities");
-    file.creator = to_text(creator, "creator");
-    file.device_info = to_optional_record<DeviceInfo>(device_info, "device_info");
-    return box(std::move(file));
-  });
-}
 
 // The value of an ActivityFile object never changes, so the encoders can read it while other
 // threads run.
@@ -120,9 +54,7 @@ nb::object encode(PyObject* self, Format format) {
 
 PyObject* activity_file_to_bytes(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    static const char* names[] = {"format", nullptr};
-    Arg format = nullptr;
-    parse_arguments(args, kwargs, "O:to_bytes", names, &format);
+    const Arg format = one_argument(args, kwargs, "O:to_bytes", "format");
     return encode(self, to_format(format, "format"));
   });
 }
@@ -139,9 +71,7 @@ PyObject* activity_file_to_fit(PyObject* self, PyObject*) {
 
 PyObject* activity_file_with_device_info(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    static const char* names[] = {"device_info", nullptr};
-    Arg device_info = nullptr;
-    parse_arguments(args, kwargs, "O:with_device_info", names, &device_info);
+    const Arg device_info = one_argument(args, kwargs, "O:with_device_info", "device_info");
     const DeviceInfo info = to_record<DeviceInfo>(device_info, "device_info");
     return box(unbox<ActivityFile>(self).with_device_info(info));
   });
@@ -149,9 +79,7 @@ PyObject* activity_file_with_device_info(PyObject* self, PyObject* args, PyObjec
 
 PyObject* activity_file_save(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    static const char* names[] = {"path", nullptr};
-    Arg path_arg = nullptr;
-    parse_arguments(args, kwargs, "O:save", names, &path_arg);
+    const Arg path_arg = one_argument(args, kwargs, "O:save", "path");
     const std::string path = to_path(path_arg, "path");
     const ActivityFile& file = unbox<ActivityFile>(self);
     auto saved = without_gil([&] { return save(file, path); });
@@ -175,9 +103,7 @@ nb::object omission_counts(const Omissions& omitted) {
 // What writing the file as `format` leaves out, counted by the writer itself.
 PyObject* activity_file_omissions(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    static const char* names[] = {"format", nullptr};
-    Arg format_arg = nullptr;
-    parse_arguments(args, kwargs, "O:omissions", names, &format_arg);
+    const Arg format_arg = one_argument(args, kwargs, "O:omissions", "format");
     const Format format = to_format(format_arg, "format");
     const ActivityFile& file = unbox<ActivityFile>(self);
     return omission_counts(value_or_raise(without_gil([&] { return omissions(file, format); })));
@@ -187,9 +113,7 @@ PyObject* activity_file_omissions(PyObject* self, PyObject* args, PyObject* kwar
 // save(), and what the format left out: one write, counted as it goes.
 PyObject* activity_file_save_with_omissions(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    static const char* names[] = {"path", nullptr};
-    Arg path_arg = nullptr;
-    parse_arguments(args, kwargs, "O:save_with_omissions", names, &path_arg);
+    const Arg path_arg = one_argument(args, kwargs, "O:save_with_omissions", "path");
     const std::string path = to_path(path_arg, "path");
     const ActivityFile& file = unbox<ActivityFile>(self);
     Omissions omitted;
@@ -206,14 +130,6 @@ PyObject* activity_file_to_json(PyObject* self, PyObject*) {
 Py_ssize_t activity_file_length(PyObject* self) {
   return static_cast<Py_ssize_t>(unbox<ActivityFile>(self).activities.size());
 }
-
-PyGetSetDef activity_file_properties[] = {
-    property<ActivityFile, &ActivityFile::activities>("activities"),
-    property<ActivityFile, &ActivityFile::creator>("creator"),
-    property<ActivityFile, &ActivityFile::device_info>("device_info"),
-    property<ActivityFile, &ActivityFile::point_count>("point_count"),
-    {},
-};
 
 PyMethodDef activity_file_methods[] = {
     {"to_bytes", method(activity_file_to_bytes), kVarargs, "to_bytes($self, format)\n--\n\n"},
@@ -232,24 +148,27 @@ PyMethodDef activity_file_methods[] = {
     {},
 };
 
-PyType_Slot activity_file_slots[] = {
-    {Py_tp_doc,
-     const_cast<char*>("ActivityFile(activities=..., *, creator=None, device_info=None)\n--\n\n")},
-    {Py_tp_new, slot(activity_file_new)},
-    {Py_tp_dealloc, slot(dealloc_box<ActivityFile>)},
-    {Py_tp_getset, activity_file_properties},
-    {Py_tp_methods, activity_file_methods},
-    {Py_sq_length, slot(activity_file_length)},
-    {0, nullptr},
-};
-
 }  // namespace
 
 PyTypeObject* activity_type() {
-  return create_class<Activity>("tramlix.Activity", "Activity", activity_slots);
+  return create_record_class<Activity>(
+      "Activity",
+      {.properties = {property<Activity, &Activity::end_time>("end_time"),
+                      property<Activity, &Activity::point_count>("point_count"),
+                      property<Activity, &Activity::distance_meters>("distance_meters"),
+                      property<Activity, &Activity::duration_seconds>("duration_seconds"),
+                      property<Activity, &Activity::average_heart_rate>("average_heart_rate_bpm"),
+                      property<Activity, &Activity::elevation_gain>("elevation_gain"),
+                      property<Activity, &Activity::bounds>("bounds")},
+       .slots = {{Py_tp_methods, activity_methods}, {Py_sq_length, slot(activity_length)}}});
 }
 PyTypeObject* activity_file_type() {
-  return create_class<ActivityFile>("tramlix.ActivityFile", "ActivityFile", activity_file_slots);
+  return create_record_class<ActivityFile>(
+      "ActivityFile",
+      {.positional = 1,
+       .properties = {property<ActivityFile, &ActivityFile::point_count>("point_count")},
+       .slots = {{Py_tp_methods, activity_file_methods},
+                 {Py_sq_length, slot(activity_file_length)}}});
 }
 
 }  // namespace tramlix::python

@@ -1,7 +1,5 @@
 #include "conversions.hpp"
 
-#include <limits>
-
 #include "tramlix/time.hpp"
 
 namespace tramlix::python {
@@ -9,19 +7,6 @@ namespace {
 
 nb::object type_name(PyObject* object) {
   return checked(PyType_GetName(Py_TYPE(object)));
-}
-
-template <class Int>
-std::optional<Int> to_integer(PyObject* object, const char* name) {
-  if (is_absent(object)) return std::nullopt;
-  // PyLong_AsLong takes int and __index__ objects only, so 70.5 is a TypeError.
-  const long value = PyLong_AsLong(object);
-  if (value == -1 && PyErr_Occurred()) raise_argument_error(name);
-  if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max()) {
-    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
-    throw_error_already_set();
-  }
-  return static_cast<Int>(value);
 }
 
 nb::object decode(std::string_view text) {
@@ -51,11 +36,6 @@ void raise_type_error(const char* name, std::string_view expected, PyObject* got
   throw_error_already_set();
 }
 
-std::optional<double> to_float(PyObject* object, const char* name) {
-  if (is_absent(object)) return std::nullopt;
-  return to_float_or(object, name, 0.0);
-}
-
 double to_float_or(PyObject* object, const char* name, double fallback) {
   if (object == nullptr) return fallback;
   const double value = PyFloat_AsDouble(object);
@@ -63,17 +43,15 @@ double to_float_or(PyObject* object, const char* name, double fallback) {
   return value;
 }
 
-std::optional<std::uint8_t> to_u8(PyObject* object, const char* name) {
-  return to_integer<std::uint8_t>(object, name);
-}
-std::optional<std::uint16_t> to_u16(PyObject* object, const char* name) {
-  return to_integer<std::uint16_t>(object, name);
-}
-std::optional<std::uint32_t> to_u32(PyObject* object, const char* name) {
-  return to_integer<std::uint32_t>(object, name);
-}
-std::optional<std::int16_t> to_i16(PyObject* object, const char* name) {
-  return to_integer<std::int16_t>(object, name);
+long to_integer_in(PyObject* object, const char* name, long min, long max) {
+  // PyLong_AsLong takes int and __index__ objects only, so 70.5 is a TypeError.
+  const long value = PyLong_AsLong(object);
+  if (value == -1 && PyErr_Occurred()) raise_argument_error(name);
+  if (value < min || value > max) {
+    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    throw_error_already_set();
+  }
+  return value;
 }
 
 std::string_view to_required_text(PyObject* object, const char* name) {

@@ -7,6 +7,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,7 +16,9 @@
 #include <vector>
 
 #include "common.hpp"
+#include "time.hpp"
 #include "tramlix/error.hpp"
+#include "tramlix/fields.hpp"
 #include "tramlix/format.hpp"
 #include "tramlix/model.hpp"
 
@@ -32,14 +35,24 @@ inline bool is_absent(PyObject* object) {
 
 [[noreturn]] void raise_type_error(const char* name, std::string_view expected, PyObject* got);
 
-std::optional<double> to_float(PyObject* object, const char* name);
 // Like to_float for a parameter with a numeric default: omitted gives `fallback`, None fails.
 double to_float_or(PyObject* object, const char* name, double fallback);
 
-std::optional<std::uint8_t> to_u8(PyObject* object, const char* name);
-std::optional<std::uint16_t> to_u16(PyObject* object, const char* name);
-std::optional<std::uint32_t> to_u32(PyObject* object, const char* name);
-std::optional<std::int16_t> to_i16(PyObject* object, const char* name);
+inline std::optional<double> to_float(PyObject* object, const char* name) {
+  if (is_absent(object)) return std::nullopt;
+  return to_float_or(object, name, 0.0);
+}
+
+// An int, or an object with __index__ (70.5 is a TypeError), from `min` to `max`; outside that
+// range an OverflowError.
+long to_integer_in(PyObject* object, const char* name, long min, long max);
+
+template <std::integral Int>
+std::optional<Int> to_integer(PyObject* object, const char* name) {
+  if (is_absent(object)) return std::nullopt;
+  return static_cast<Int>(to_integer_in(object, name, std::numeric_limits<Int>::min(),
+                                        std::numeric_limits<Int>::max()));
+}
 
 std::optional<std::string> to_text(PyObject* object, const char* name);
 // A str argument that must be present (None is rejected).
@@ -88,6 +101,32 @@ std::vector<K> to_list(PyObject* object, const char* name) {
   return items;
 }
 
+template <class T>
+inline constexpr bool kIsList = false;
+template <class T>
+inline constexpr bool kIsList<std::vector<T>> = true;
+
+// Sets a model field of type T from its argument. A record field (an activity's summary) takes
+// None for the empty record.
+template <class T>
+void from_python(PyObject* object, const char* name, T& out) {
+  if constexpr (kIsList<T>) {
+    out = to_list<typename T::value_type>(object, name);
+  } else if constexpr (Described<T>) {
+    out = to_optional_record<T>(object, name).value_or(T{});
+  } else if constexpr (std::same_as<T, std::optional<double>>) {
+    out = to_float(object, name);
+  } else if constexpr (std::same_as<T, std::optional<std::string>>) {
+    out = to_text(object, name);
+  } else if constexpr (std::same_as<T, std::optional<UtcInstant>>) {
+    out = parse_python_time(object);
+  } else if constexpr (Described<typename T::value_type>) {
+    out = to_optional_record<typename T::value_type>(object, name);
+  } else {
+    out = to_integer<typename T::value_type>(object, name);
+  }
+}
+
 // Results. Texts are decoded leniently: model texts from a reader are valid UTF-8 already.
 nb::object to_python(double value);
 nb::object to_python(std::string_view text);
@@ -102,11 +141,7 @@ nb::object to_python(Int value) {
   }
 }
 // The records a getter hands out as objects of their own class.
-template <class T>
-concept Record =
-    std::same_as<T, ActivitySummary> || std::same_as<T, DeviceInfo> ||
-    std::same_as<T, ElevationGain> || std::same_as<T, Bounds> || std::same_as<T, MovingData>;
-template <Record T>
+template <Described T>
 nb::object to_python(const T& value) {
   return box(value);
 }

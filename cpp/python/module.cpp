@@ -13,9 +13,7 @@ namespace {
 
 PyObject* load_function(PyObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    static const char* names[] = {"path", nullptr};
-    Arg path_arg = nullptr;
-    parse_arguments(args, kwargs, "O:load", names, &path_arg);
+    const Arg path_arg = one_argument(args, kwargs, "O:load", "path");
     const std::string path = to_path(path_arg, "path");
     return box(value_or_raise(without_gil([&] { return load(path); })));
   });
@@ -115,7 +113,7 @@ void add_function(PyObject* module, PyMethodDef& def) {
 }
 
 void register_attributes(PyObject* module) {
-  nb::object version = checked(PyUnicode_FromString("0.1.0"));
+  nb::object version = checked(PyUnicode_FromString(TRAMLIX_VERSION));
   add_attribute(module, "__version__", version.ptr());
   add_attribute(module, "TramlixError", tramlix_error());
   auto add_class = [&](const char* name, PyTypeObject* type) {

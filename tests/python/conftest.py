@@ -1,10 +1,12 @@
 import datetime as dt
 import os
+import re
 from pathlib import Path
 
 import pytest
 
 import tramlix
+from tramlix.cli import main
 
 try:
     from hypothesis import settings
@@ -81,6 +83,18 @@ def tcx_values(point: tramlix.TrackPoint) -> tuple[object, ...] | None:
     if fields["cadence_rpm"] is not None and fields["cadence_rpm"] > 254:
         fields["cadence_rpm"] = None
     return tuple(fields.values())
+
+
+def run(capsys, *argv: object) -> tuple[int, str, str]:
+    """The command line's exit code, output and error output for `argv`."""
+    code = main([str(a) for a in argv])
+    return (code, *capsys.readouterr())
+
+
+def blames(err: str, path: object, message: str) -> bool:
+    # One line naming the file, then the message.
+    line = re.escape(f"tramlix: error: {path}: ") + ".*" + re.escape(message) + ".*\n"
+    return bool(re.fullmatch(line, err))
 
 
 @pytest.fixture

@@ -15,8 +15,8 @@ hypothesis = pytest.importorskip("hypothesis", reason="hypothesis is not install
 from conftest import CORPUS  # noqa: E402
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
-from test_fit import Decoder, Stream  # noqa: E402
-from test_roundtrip import times  # noqa: E402
+from fit_peer import Decoder, Stream  # noqa: E402
+from strategies import times  # noqa: E402
 
 import tramlix  # noqa: E402
 from tramlix import (  # noqa: E402

@@ -7,24 +7,13 @@ import subprocess
 import sys
 
 import pytest
-from conftest import RUN_GPX, gpx
+from conftest import RUN_GPX, blames, gpx, run
 from fit_bytes import ENUM, Records
 
 import tramlix
 from tramlix.cli import main
 
 ENV = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
-
-
-def run(capsys, *argv: object) -> tuple[int, str, str]:
-    code = main([str(a) for a in argv])
-    return (code, *capsys.readouterr())
-
-
-def blames(err: str, path: object, message: str) -> bool:
-    # One line naming the file, then the message.
-    line = re.escape(f"tramlix: error: {path}: ") + ".*" + re.escape(message) + ".*\n"
-    return bool(re.fullmatch(line, err))
 
 
 def test_convert_is_quiet_and_json_prints_the_export(capsys, tmp_path, run_gpx):

@@ -5,8 +5,7 @@ import re
 import zlib
 
 import pytest
-from conftest import RUN_GPX
-from test_cli import blames, run
+from conftest import RUN_GPX, blames, run
 
 import tramlix
 from tramlix import TramlixError

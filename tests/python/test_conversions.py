@@ -11,7 +11,7 @@ hypothesis = pytest.importorskip("hypothesis", reason="hypothesis is not install
 from conftest import CORPUS, POINT_FIELDS, activity_values, gpx_values, tcx_values  # noqa: E402
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
-from test_roundtrip import characters, floats, kinds, times  # noqa: E402
+from strategies import characters, floats, kinds, times  # noqa: E402
 
 import tramlix  # noqa: E402
 from tramlix import Activity, ActivityFile, Segment, TrackPoint  # noqa: E402

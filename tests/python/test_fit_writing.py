@@ -11,9 +11,9 @@ hypothesis = pytest.importorskip("hypothesis", reason="hypothesis is not install
 
 from conftest import CORPUS, RUN_GPX  # noqa: E402
 from hypothesis import HealthCheck, given, settings  # noqa: E402
+from fit_peer import SEMICIRCLES_PER_DEGREE as SC  # noqa: E402
+from fit_peer import SUMMARY, Decoder, our_view, peer_view  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
-from test_fit import SEMICIRCLES_PER_DEGREE as SC  # noqa: E402
-from test_fit import SUMMARY, Decoder, our_view, peer_view  # noqa: E402
 
 import tramlix  # noqa: E402
 from tramlix import Activity, ActivityFile, ActivitySummary, Segment, TrackPoint  # noqa: E402

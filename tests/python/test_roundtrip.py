@@ -8,22 +8,12 @@ hypothesis = pytest.importorskip("hypothesis", reason="hypothesis is not install
 from conftest import POINT_FIELDS, activity_values, gpx_values  # noqa: E402
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
+from strategies import characters, floats, kinds  # noqa: E402
 
 import tramlix  # noqa: E402
 from tramlix import Activity, ActivityFile, Segment, TrackPoint  # noqa: E402
 
-u16 = st.integers(0, 65535)
-# Any nanosecond in years 1 to 9999, in each of the UTC spellings.
-units = st.sampled_from([10**6, 10**3, 1])
-nanos = units.flatmap(lambda unit: st.integers(0, 10**9 // unit - 1).map(unit.__mul__))
-zones = st.sampled_from(["Z", "z", "+00:00", "-00:00"])
-times = st.builds("{}T{:%H:%M:%S}.{:09d}{}".format, st.dates(), st.times(), nanos, zones)
-kinds = dict(time=times, heart_rate_bpm=u16, cadence_rpm=u16, power_watts=u16,
-             temperature_c=st.integers(-32768, 32767))  # fmt: skip
-floats = st.floats(allow_nan=False, allow_infinity=False)
 points = st.builds(TrackPoint, **{n: st.none() | kinds.get(n, floats) for n in POINT_FIELDS})
-# XML 1.0 cannot carry most control characters, and a parser turns CR into LF.
-characters = st.characters(blacklist_categories=("Cs", "Cc"), blacklist_characters="\ufffe\uffff")
 texts = st.none() | st.text(characters | st.sampled_from("\t\n<>&'\""), max_size=20)
 sports = texts.filter(lambda s: s is None or s == s.strip())  # the reader trims the sport
 segments = st.lists(points, max_size=5).map(Segment)

@@ -1,11 +1,14 @@
 #include <charconv>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "tramlix/fields.hpp"
 #include "tramlix/model.hpp"
 #include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
@@ -53,17 +56,11 @@ class JsonWriter {
     out_.push_back('"');
   }
 
-  template <class Int>
+  template <std::integral Int>
   void value(const std::optional<Int>& integer) {
     if (!begin_value(integer.has_value())) return;
     char buf[16];
     out_.append(buf, std::to_chars(buf, buf + sizeof buf, *integer).ptr);
-  }
-
-  template <class T>
-  void field(std::string_view name, const T& v) {
-    key(name);
-    value(v);
   }
 
   void null() { begin_value(false); }
@@ -141,68 +138,44 @@ class JsonWriter {
   bool after_key_ = false;
 };
 
-void write_point(JsonWriter& w, const TrackPoint& p) {
-  w.open_object();
-  w.field("time", p.time);
-  w.field("latitude", p.latitude);
-  w.field("longitude", p.longitude);
-  w.field("elevation_m", p.elevation_m);
-  w.field("distance_m", p.distance_m);
-  w.field("heart_rate_bpm", p.heart_rate_bpm);
-  w.field("cadence_rpm", p.cadence_rpm);
-  w.field("speed_mps", p.speed_mps);
-  w.field("power_watts", p.power_watts);
-  w.field("temperature_c", p.temperature_c);
-  w.close_object();
-}
+template <class T>
+inline constexpr bool kIsList = false;
+template <class T>
+inline constexpr bool kIsList<std::vector<T>> = true;
 
-void write_summary(JsonWriter& w, const ActivitySummary& s) {
-  w.open_object();
-  w.field("total_elapsed_seconds", s.total_elapsed_seconds);
-  w.field("total_timer_seconds", s.total_timer_seconds);
-  w.field("total_moving_seconds", s.total_moving_seconds);
-  w.field("total_distance_meters", s.total_distance_meters);
-  w.field("average_speed_mps", s.average_speed_mps);
-  w.field("average_heart_rate_bpm", s.average_heart_rate_bpm);
-  w.field("total_ascent_meters", s.total_ascent_meters);
-  w.field("total_descent_meters", s.total_descent_meters);
-  w.close_object();
-}
+template <Described Record>
+void write_record(JsonWriter& w, const Record& record);
 
-void write_activity(JsonWriter& w, const Activity& a) {
-  w.open_object();
-  w.field("name", a.name);
-  w.field("sport", a.sport);
-  w.field("sub_sport", a.sub_sport);
-  // The stored field, not the effective start time.
-  w.field("start_time", a.start_time);
-  w.key("summary");
-  write_summary(w, a.summary);
-  w.key("segments");
-  w.open_array();
-  for (const Segment& segment : a.segments) {
-    w.open_object();
-    w.key("points");
+// A value as its field declares it: a record as an object, a list as an array, an absent record
+// as null, and the scalars as JsonWriter writes them.
+template <class T>
+void write_value(JsonWriter& w, const T& value) {
+  if constexpr (Described<T>) {
+    write_record(w, value);
+  } else if constexpr (kIsList<T>) {
     w.open_array();
-    for (const TrackPoint& point : segment.points) write_point(w, point);
+    for (const auto& item : value) write_value(w, item);
     w.close_array();
-    w.close_object();
+  } else if constexpr (Described<typename T::value_type>) {
+    if (value) {
+      write_record(w, *value);
+    } else {
+      w.null();
+    }
+  } else {
+    w.value(value);
   }
-  w.close_array();
-  w.close_object();
 }
 
-void write_device(JsonWriter& w, const DeviceInfo& d) {
+// Every field, in declared order. An activity's start_time is the stored field, not the
+// effective start time.
+template <Described Record>
+void write_record(JsonWriter& w, const Record& record) {
   w.open_object();
-  w.field("manufacturer", d.manufacturer);
-  w.field("manufacturer_id", d.manufacturer_id);
-  w.field("product", d.product);
-  w.field("product_id", d.product_id);
-  w.field("product_name", d.product_name);
-  w.field("serial_number", d.serial_number);
-  w.field("software_version", d.software_version);
-  w.field("device_index", d.device_index);
-  w.field("source_type", d.source_type);
+  for_each_field<Record>([&](const auto& field) {
+    w.key(field.name);
+    write_value(w, record.*field.member);
+  });
   w.close_object();
 }
 
@@ -210,19 +183,7 @@ void write_device(JsonWriter& w, const DeviceInfo& d) {
 
 std::string to_json(const ActivityFile& file) {
   JsonWriter w(128 + file.point_count() * kBytesPerPoint);
-  w.open_object();
-  w.key("activities");
-  w.open_array();
-  for (const Activity& activity : file.activities) write_activity(w, activity);
-  w.close_array();
-  w.field("creator", file.creator);
-  w.key("device_info");
-  if (file.device_info) {
-    write_device(w, *file.device_info);
-  } else {
-    w.null();
-  }
-  w.close_object();
+  write_record(w, file);
   return w.take();
 }
 

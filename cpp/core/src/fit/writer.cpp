@@ -14,7 +14,9 @@
 #include "fit/encoder.hpp"
 #include "fit/fit.hpp"
 #include "fit/profile.hpp"
+#include "fit/profile_numbers.hpp"
 #include "geo.hpp"
+#include "tramlix/fields.hpp"
 #include "tramlix/omissions.hpp"
 #include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
@@ -24,22 +26,31 @@ namespace {
 
 constexpr std::string_view kLabel = "FIT";
 constexpr std::uint8_t kProtocolVersion = 0x20;  // 2.0
-constexpr std::uint16_t kProfileVersion = 21200;
 
 using ::fit::EnumName;
 using ::fit::Field;
 using ::fit::Message;
 using ::fit::Value;
+using ::fit::profile::FieldId;
+using ::fit::profile::MessageId;
+namespace mesg = ::fit::profile::mesg;
+namespace field = ::fit::profile::field;
+
+Message new_message(MessageId id) {
+  Message message;
+  message.name = id.name;
+  message.global_number = id.number;
+  return message;
+}
 
 // Built in place: a large file has millions of fields.
-void add(std::vector<Field>& fields, std::string_view name, std::uint8_t number, Value value,
-         std::string_view units = {}) {
+void add(std::vector<Field>& fields, FieldId id, Value value, std::string_view units = {}) {
   Field& built = fields.emplace_back();
-  built.name = name;
+  built.name = id.name;
   built.units = units;
   built.has_units = !units.empty();
   built.value = std::move(value);
-  built.number = number;
+  built.number = id.number;
 }
 
 Value timestamp(UtcInstant instant) {
@@ -63,11 +74,11 @@ std::optional<std::int64_t> semicircles(double degrees) {
 
 // A NaN coordinate of a record is counted as left out; lap and session positions repeat a
 // record's and are not counted again.
-void add_position(std::vector<Field>& fields, std::string_view name, std::uint8_t number,
-                  const std::optional<double>& degrees, Omissions* omitted = nullptr) {
+void add_position(std::vector<Field>& fields, FieldId id, const std::optional<double>& degrees,
+                  Omissions* omitted = nullptr) {
   if (!degrees) return;
   if (const auto value = semicircles(*degrees)) {
-    add(fields, name, number, Value(*value), "semicircles");
+    add(fields, id, Value(*value), "semicircles");
   } else if (omitted) {
     omitted->add(Omission::NotFinite);
   }
@@ -100,8 +111,10 @@ std::optional<std::string_view> product_subfield(const DeviceInfo& device) {
   } else if (device.manufacturer) {
     maker = *device.manufacturer;
   }
-  const ::fit::profile::MessageInfo* message = ::fit::profile::mesg_info_by_num(0);
-  const ::fit::profile::FieldInfo* product = message ? message->field(std::uint8_t{2}) : nullptr;
+  const ::fit::profile::MessageInfo* message =
+      ::fit::profile::mesg_info_by_num(mesg::kFileId.number);
+  const ::fit::profile::FieldInfo* product =
+      message ? message->field(field::file_id::kProduct.number) : nullptr;
   if (!maker || !product) return std::nullopt;
   for (const ::fit::profile::Subfield& subfield : product->subfields) {
     for (const ::fit::profile::SubfieldReference& reference : subfield.references) {
@@ -130,106 +143,97 @@ DeviceTexts device_texts(const DeviceInfo& device, Omissions& omitted) {
 
 // The product by its number when the model has one, else by its name where the profile names
 // the maker's products (which is how a FIT file's named product comes back).
-void append_product(std::vector<Field>& fields, std::uint8_t number, const DeviceInfo& device,
+void append_product(std::vector<Field>& fields, FieldId product, const DeviceInfo& device,
                     const DeviceTexts& texts) {
   if (device.product_id) {
-    add(fields, "product", number, unsigned_value(*device.product_id));
+    add(fields, product, unsigned_value(*device.product_id));
   } else if (texts.product_subfield) {
-    add(fields, *texts.product_subfield, number, Value(EnumName::owned(*device.product)));
+    // The subfield by its own name, in its field's place.
+    const FieldId subfield{*texts.product_subfield, product.number};
+    add(fields, subfield, Value(EnumName::owned(*device.product)));
   }
 }
 
 // The manufacturer by its code when the model has one, else by its name.
-void append_manufacturer(std::vector<Field>& fields, std::uint8_t number,
+void append_manufacturer(std::vector<Field>& fields, FieldId manufacturer,
                          const DeviceInfo& device) {
   if (device.manufacturer_id) {
-    add(fields, "manufacturer", number, unsigned_value(*device.manufacturer_id));
+    add(fields, manufacturer, unsigned_value(*device.manufacturer_id));
   } else if (device.manufacturer) {
-    add(fields, "manufacturer", number, Value(EnumName::owned(*device.manufacturer)));
+    add(fields, manufacturer, Value(EnumName::owned(*device.manufacturer)));
   }
 }
 
 Message file_id(const std::optional<UtcInstant>& created, const std::optional<DeviceInfo>& device,
                 const DeviceTexts& texts) {
-  Message message;
-  message.name = "file_id";
-  message.global_number = 0;
+  namespace f = field::file_id;
+  Message message = new_message(mesg::kFileId);
   std::vector<Field>& fields = message.fields;
   fields.reserve(6);
-  add(fields, "type", 0, Value(EnumName::borrowed("activity")));
-  if (created) add(fields, "time_created", 4, timestamp(*created), "s");
+  add(fields, f::kType, Value(EnumName::borrowed("activity")));
+  if (created) add(fields, f::kTimeCreated, timestamp(*created), "s");
   if (device) {
-    append_manufacturer(fields, 1, *device);
-    append_product(fields, 2, *device, texts);
+    append_manufacturer(fields, f::kManufacturer, *device);
+    append_product(fields, f::kProduct, *device, texts);
     if (device->serial_number) {
-      add(fields, "serial_number", 3, unsigned_value(*device->serial_number));
+      add(fields, f::kSerialNumber, unsigned_value(*device->serial_number));
     }
-    if (texts.product_name) add(fields, "product_name", 8, Value(std::string(*texts.product_name)));
+    if (texts.product_name) add(fields, f::kProductName, Value(std::string(*texts.product_name)));
   }
   return message;
 }
 
 Message device_info(const std::optional<UtcInstant>& created, const DeviceInfo& device,
                     const DeviceTexts& texts) {
-  Message message;
-  message.name = "device_info";
-  message.global_number = 23;
+  namespace f = field::device_info;
+  Message message = new_message(mesg::kDeviceInfo);
   std::vector<Field>& fields = message.fields;
   fields.reserve(8);
-  if (created) add(fields, "timestamp", 253, timestamp(*created), "s");
+  if (created) add(fields, f::kTimestamp, timestamp(*created), "s");
   // This message describes the device that file_id names as the file's creator, and readers
   // take a device_info with another index for a sensor of that device: an index other than 0
   // ("creator") is left out rather than have the recorder's version and source disowned.
-  if (device.device_index == 0) add(fields, "device_index", 0, unsigned_value(0));
-  append_manufacturer(fields, 2, device);
-  if (device.serial_number) add(fields, "serial_number", 3, unsigned_value(*device.serial_number));
-  append_product(fields, 4, device, texts);
-  if (device.software_version) add(fields, "software_version", 5, Value(*device.software_version));
-  if (device.source_type) {
-    add(fields, "source_type", 25, Value(EnumName::owned(*device.source_type)));
-  }
-  if (texts.product_name) add(fields, "product_name", 27, Value(std::string(*texts.product_name)));
+  if (device.device_index == 0) add(fields, f::kDeviceIndex, unsigned_value(0));
+  append_manufacturer(fields, f::kManufacturer, device);
+  if (device.serial_number) add(fields, f::kSerialNumber, unsigned_value(*device.serial_number));
+  append_product(fields, f::kProduct, device, texts);
+  if (device.software_version) add(fields, f::kSoftwareVersion, Value(*device.software_version));
+  if (device.source_type) add(fields, f::kSourceType, Value(EnumName::owned(*device.source_type)));
+  if (texts.product_name) add(fields, f::kProductName, Value(std::string(*texts.product_name)));
   return message;
 }
 
 Message record(const TrackPoint& point, Omissions& omitted) {
-  Message message;
-  message.name = "record";
-  message.global_number = 20;
+  namespace f = field::record;
+  Message message = new_message(mesg::kRecord);
   std::vector<Field>& fields = message.fields;
   // Exactly the fields present: a record list is most of the memory a large file takes.
-  fields.reserve(point.time.has_value() + point.latitude.has_value() + point.longitude.has_value() +
-                 point.elevation_m.has_value() + point.heart_rate_bpm.has_value() +
-                 point.cadence_rpm.has_value() + point.distance_m.has_value() +
-                 point.speed_mps.has_value() + point.power_watts.has_value() +
-                 point.temperature_c.has_value());
-  if (point.time) add(fields, "timestamp", 253, timestamp(*point.time), "s");
-  add_position(fields, "position_lat", 0, point.latitude, &omitted);
-  add_position(fields, "position_long", 1, point.longitude, &omitted);
-  if (point.elevation_m) add(fields, "altitude", 2, Value(*point.elevation_m), "m");
+  std::size_t present = 0;
+  for_each_field<TrackPoint>([&](const auto& d) { present += (point.*d.member).has_value(); });
+  fields.reserve(present);
+  if (point.time) add(fields, f::kTimestamp, timestamp(*point.time), "s");
+  add_position(fields, f::kPositionLat, point.latitude, &omitted);
+  add_position(fields, f::kPositionLong, point.longitude, &omitted);
+  if (point.elevation_m) add(fields, f::kAltitude, Value(*point.elevation_m), "m");
   if (point.heart_rate_bpm) {
-    add(fields, "heart_rate", 3, unsigned_value(*point.heart_rate_bpm), "bpm");
+    add(fields, f::kHeartRate, unsigned_value(*point.heart_rate_bpm), "bpm");
   }
-  if (point.cadence_rpm) add(fields, "cadence", 4, unsigned_value(*point.cadence_rpm), "rpm");
-  if (point.distance_m) add(fields, "distance", 5, Value(*point.distance_m), "m");
-  if (point.speed_mps) add(fields, "speed", 6, Value(*point.speed_mps), "m/s");
-  if (point.power_watts) add(fields, "power", 7, unsigned_value(*point.power_watts), "watts");
+  if (point.cadence_rpm) add(fields, f::kCadence, unsigned_value(*point.cadence_rpm), "rpm");
+  if (point.distance_m) add(fields, f::kDistance, Value(*point.distance_m), "m");
+  if (point.speed_mps) add(fields, f::kSpeed, Value(*point.speed_mps), "m/s");
+  if (point.power_watts) add(fields, f::kPower, unsigned_value(*point.power_watts), "watts");
   if (point.temperature_c) {
-    add(fields, "temperature", 13, Value(static_cast<std::int64_t>(*point.temperature_c)), "C");
+    add(fields, f::kTemperature, Value(static_cast<std::int64_t>(*point.temperature_c)), "C");
   }
   return message;
 }
 
-// Start (and, for a lap, end) position from the first and last points that have one.
-void append_positions(std::vector<Field>& fields, const TrackPoint* first, const TrackPoint* last,
-                      bool session) {
-  if (first) {
-    add_position(fields, "start_position_lat", 3, first->latitude);
-    add_position(fields, "start_position_long", 4, first->longitude);
-  }
-  if (session || !last) return;
-  add_position(fields, "end_position_lat", 5, last->latitude);
-  add_position(fields, "end_position_long", 6, last->longitude);
+// The position of `point`, when there is one: a start or end position of a lap or session.
+void add_position(std::vector<Field>& fields, FieldId latitude, FieldId longitude,
+                  const TrackPoint* point) {
+  if (!point) return;
+  add_position(fields, latitude, point->latitude);
+  add_position(fields, longitude, point->longitude);
 }
 
 // The FIT sport for the model's free text; most texts name none.
@@ -285,19 +289,20 @@ std::optional<Totals> totals(const Activity& activity) {
   return totals;
 }
 
+// A lap's start and end positions are those of the first and last points that have one.
 Message lap(const Totals& totals) {
-  Message message;
-  message.name = "lap";
-  message.global_number = 19;
+  namespace f = field::lap;
+  Message message = new_message(mesg::kLap);
   std::vector<Field>& fields = message.fields;
   fields.reserve(9);
-  add(fields, "timestamp", 253, timestamp(totals.end), "s");
-  add(fields, "start_time", 2, timestamp(totals.start), "s");
-  add(fields, "total_elapsed_time", 7, Value(totals.elapsed), "s");
+  add(fields, f::kTimestamp, timestamp(totals.end), "s");
+  add(fields, f::kStartTime, timestamp(totals.start), "s");
+  add(fields, f::kTotalElapsedTime, Value(totals.elapsed), "s");
   // A lap's timer is its elapsed time: the model keeps no pauses per lap.
-  add(fields, "total_timer_time", 8, Value(totals.elapsed), "s");
-  add(fields, "total_distance", 9, Value(totals.distance), "m");
-  append_positions(fields, totals.first_positioned, totals.last_positioned, false);
+  add(fields, f::kTotalTimerTime, Value(totals.elapsed), "s");
+  add(fields, f::kTotalDistance, Value(totals.distance), "m");
+  add_position(fields, f::kStartPositionLat, f::kStartPositionLong, totals.first_positioned);
+  add_position(fields, f::kEndPositionLat, f::kEndPositionLong, totals.last_positioned);
   return message;
 }
 
@@ -315,38 +320,38 @@ void count_unwritten_total(const std::optional<double>& recorded, Omissions& omi
   omitted.add(std::isnan(*recorded) ? Omission::NotFinite : Omission::OutOfRange);
 }
 
+// A session's start position is that of the first point that has one.
 Message session(const Activity& activity, const Totals& totals, Omissions& omitted) {
+  namespace f = field::session;
   const ActivitySummary& summary = activity.summary;
-  Message message;
-  message.name = "session";
-  message.global_number = 18;
+  Message message = new_message(mesg::kSession);
   std::vector<Field>& fields = message.fields;
   fields.reserve(15);
-  add(fields, "timestamp", 253, timestamp(totals.end), "s");
-  add(fields, "start_time", 2, timestamp(totals.start), "s");
-  add(fields, "total_elapsed_time", 7, Value(totals.elapsed), "s");
-  add(fields, "total_timer_time", 8, Value(totals.timer), "s");
-  add(fields, "total_distance", 9, Value(totals.distance), "m");
+  add(fields, f::kTimestamp, timestamp(totals.end), "s");
+  add(fields, f::kStartTime, timestamp(totals.start), "s");
+  add(fields, f::kTotalElapsedTime, Value(totals.elapsed), "s");
+  add(fields, f::kTotalTimerTime, Value(totals.timer), "s");
+  add(fields, f::kTotalDistance, Value(totals.distance), "m");
   if (const auto sport = fit_sport(activity.sport)) {
-    add(fields, "sport", 5, Value(EnumName::borrowed(*sport)));
+    add(fields, f::kSport, Value(EnumName::borrowed(*sport)));
   } else if (activity.sport) {
     omitted.add(Omission::UnknownName);
   }
-  if (activity.sub_sport) add(fields, "sub_sport", 6, Value(EnumName::owned(*activity.sub_sport)));
+  if (activity.sub_sport) add(fields, f::kSubSport, Value(EnumName::owned(*activity.sub_sport)));
   if (activity.name) {
     const std::string_view name = fitting_text(*activity.name);
     if (name.size() != activity.name->size()) omitted.add(Omission::Shortened);
-    add(fields, "sport_profile_name", 110, Value(std::string(name)));
+    add(fields, f::kSportProfileName, Value(std::string(name)));
   }
   if (summary.total_moving_seconds) {
-    add(fields, "total_moving_time", 59, Value(*summary.total_moving_seconds), "s");
+    add(fields, f::kTotalMovingTime, Value(*summary.total_moving_seconds), "s");
   }
   std::optional<double> speed = summary.average_speed_mps;
   if (!speed && totals.timer > 0.0) speed = totals.distance / totals.timer;
-  if (speed) add(fields, "enhanced_avg_speed", 124, Value(*speed), "m/s");
+  if (speed) add(fields, f::kEnhancedAvgSpeed, Value(*speed), "m/s");
   if (const auto heart_rate = activity.average_heart_rate()) {
     if (const auto bpm = rounded(*heart_rate, 254.0)) {
-      add(fields, "avg_heart_rate", 16, unsigned_value(*bpm), "bpm");
+      add(fields, f::kAvgHeartRate, unsigned_value(*bpm), "bpm");
     } else {
       omitted.add(Omission::NotFinite);
     }
@@ -354,40 +359,35 @@ Message session(const Activity& activity, const Totals& totals, Omissions& omitt
   // Summary totals win over the points; a summary descent alone computes no ascent.
   const ElevationGain gain = activity.elevation_gain();
   if (gain.uphill_meters > 0.0) {
-    add(fields, "total_ascent", 22, unsigned_value(*rounded(gain.uphill_meters, 65534.0)), "m");
+    add(fields, f::kTotalAscent, unsigned_value(*rounded(gain.uphill_meters, 65534.0)), "m");
   }
   if (gain.downhill_meters > 0.0) {
-    add(fields, "total_descent", 23, unsigned_value(*rounded(gain.downhill_meters, 65534.0)), "m");
+    add(fields, f::kTotalDescent, unsigned_value(*rounded(gain.downhill_meters, 65534.0)), "m");
   }
   count_unwritten_total(summary.total_ascent_meters, omitted);
   count_unwritten_total(summary.total_descent_meters, omitted);
-  append_positions(fields, totals.first_positioned, totals.last_positioned, true);
+  add_position(fields, f::kStartPositionLat, f::kStartPositionLong, totals.first_positioned);
   return message;
 }
 
 // One session per activity message, even when the file holds several activities.
 Message activity_message(const Totals& totals) {
-  Message message;
-  message.name = "activity";
-  message.global_number = 34;
+  namespace f = field::activity;
+  Message message = new_message(mesg::kActivity);
   message.fields.reserve(3);
-  add(message.fields, "timestamp", 253, timestamp(totals.end), "s");
-  add(message.fields, "total_timer_time", 0, Value(totals.timer), "s");
-  add(message.fields, "num_sessions", 1, unsigned_value(1));
+  add(message.fields, f::kTimestamp, timestamp(totals.end), "s");
+  add(message.fields, f::kTotalTimerTime, Value(totals.timer), "s");
+  add(message.fields, f::kNumSessions, unsigned_value(1));
   return message;
 }
 
 // What a FIT file cannot say of an activity without a start and an end: it gets records but
 // no session, so its name, sport and totals are left out.
 void count_untimed(const Activity& activity, Omissions& omitted) {
-  const ActivitySummary& summary = activity.summary;
-  const std::size_t values =
-      activity.name.has_value() + activity.sport.has_value() + activity.sub_sport.has_value() +
-      activity.start_time.has_value() + summary.total_elapsed_seconds.has_value() +
-      summary.total_timer_seconds.has_value() + summary.total_moving_seconds.has_value() +
-      summary.total_distance_meters.has_value() + summary.average_speed_mps.has_value() +
-      summary.average_heart_rate_bpm.has_value() + summary.total_ascent_meters.has_value() +
-      summary.total_descent_meters.has_value();
+  std::size_t values = activity.name.has_value() + activity.sport.has_value() +
+                       activity.sub_sport.has_value() + activity.start_time.has_value();
+  for_each_field<ActivitySummary>(
+      [&](const auto& total) { values += (activity.summary.*total.member).has_value(); });
   omitted.add(Omission::UntimedActivity, values);
 }
 
@@ -403,15 +403,16 @@ Omission omission_for(::fit::Loss loss) {
 // Whether a session field the encoder could not write holds a value of the model, rather than a
 // figure derived from values counted where they stand (times and totals from the points).
 bool from_model(const Activity& activity, std::uint8_t number) {
+  namespace f = field::session;
   const ActivitySummary& summary = activity.summary;
   switch (number) {
-    case 2: return activity.start_time.has_value();
-    case 6: return true;   // sub_sport
-    case 7: return summary.total_elapsed_seconds.has_value();
-    case 8: return summary.total_timer_seconds.has_value();
-    case 9: return summary.total_distance_meters.has_value();
-    case 59: return true;  // total_moving_time
-    case 124: return summary.average_speed_mps.has_value();
+    case f::kStartTime.number: return activity.start_time.has_value();
+    case f::kSubSport.number: return true;
+    case f::kTotalElapsedTime.number: return summary.total_elapsed_seconds.has_value();
+    case f::kTotalTimerTime.number: return summary.total_timer_seconds.has_value();
+    case f::kTotalDistance.number: return summary.total_distance_meters.has_value();
+    case f::kTotalMovingTime.number: return true;
+    case f::kEnhancedAvgSpeed.number: return summary.average_speed_mps.has_value();
     default: return false;
   }
 }
@@ -428,7 +429,7 @@ void count_lost(const ActivityFile& file, std::span<const Message> messages,
   const Activity* current = nullptr;
   const auto session_activity = [&](std::size_t message) {
     for (; scanned <= message; ++scanned) {
-      if (messages[scanned].global_number != 18) continue;
+      if (messages[scanned].global_number != mesg::kSession.number) continue;
       while (!totals(*next)) ++next;
       current = &*next++;
     }
@@ -438,16 +439,22 @@ void count_lost(const ActivityFile& file, std::span<const Message> messages,
     const Message& message = messages[value.message];
     const std::uint8_t number = message.fields[value.field].number;
     switch (message.global_number) {
-      case 19:  // lap
-      case 34:  // activity
+      case mesg::kLap.number:
+      case mesg::kActivity.number:
         continue;
-      case 0:  // file_id
-        if (number == 4) continue;
+      case mesg::kFileId.number:
+        if (number == field::file_id::kTimeCreated.number) continue;
         break;
-      case 23:  // device_info
-        if (number == 253 || number == 2 || number == 3 || number == 4 || number == 27) continue;
+      case mesg::kDeviceInfo.number: {
+        namespace f = field::device_info;
+        if (number == f::kTimestamp.number || number == f::kManufacturer.number ||
+            number == f::kSerialNumber.number || number == f::kProduct.number ||
+            number == f::kProductName.number) {
+          continue;
+        }
         break;
-      case 18:  // session
+      }
+      case mesg::kSession.number:
         if (!from_model(*session_activity(value.message), number)) continue;
         break;
     }
@@ -492,7 +499,7 @@ std::vector<Message> activity_messages(const ActivityFile& file, Omissions* omis
 
 std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omitted) {
   const std::vector<Message> messages = activity_messages(file, omitted);
-  const ::fit::Encoder encoder(kProtocolVersion, kProfileVersion);
+  const ::fit::Encoder encoder(kProtocolVersion, ::fit::profile::kProfileVersion);
   std::vector<::fit::LostValue> lost;
   auto bytes = encoder.encode(messages, omitted ? &lost : nullptr);
   if (!bytes) return std::unexpected(Error::encode(kLabel, bytes.error().display()));

@@ -1,7 +1,8 @@
 // The FIT profile: names, types, scales, offsets, units, components and subfields of the
 // messages, and the names of enumeration values. The tables are generated from the published
 // FIT SDK profile by tools/gen_fit_profile.py into cpp/fit/profile/; they are static, read-only
-// data and no lookup allocates.
+// data and no lookup allocates. The profile's version and its message and field numbers by name
+// are in fit/profile_numbers.hpp, generated alike.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +11,6 @@
 #include <string_view>
 
 namespace fit::profile {
-
-// The profile version the tables come from (FIT SDK 21.200).
-inline constexpr std::uint16_t kProfileVersion = 21200;
 
 // Base type codes as used by definitions (byte & 0x1F), and "none" for lookups that find nothing.
 inline constexpr std::uint8_t kNoBaseType = 17;
