@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "fit/fit.hpp"
+#include "fit_activity/fit_activity.hpp"
 #include "gpx/gpx.hpp"
 #include "gzip.hpp"
 #include "tcx/tcx.hpp"
@@ -388,7 +388,7 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> data,
   switch (*format) {
     case Format::Gpx: return gpx::read(as_text(data));
     case Format::Tcx: return tcx::read(as_text(data));
-    case Format::Fit: return fit::read(data);
+    case Format::Fit: return fit_activity::read(data);
   }
   return std::unexpected(unknown_format());
 }
@@ -410,7 +410,7 @@ std::expected<std::string, Error> dumps(const ActivityFile& file, Format format,
   switch (format) {
     case Format::Gpx: return gpx::write(file, omitted);
     case Format::Tcx: return tcx::write(file, omitted);
-    case Format::Fit: return fit::write(file, omitted);
+    case Format::Fit: return fit_activity::write(file, omitted);
   }
   return std::unexpected(unknown_format());
 }

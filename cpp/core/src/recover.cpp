@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "fit/fit.hpp"
+#include "fit_activity/fit_activity.hpp"
 #include "gpx/gpx.hpp"
 #include "gzip.hpp"
 #include "problems.hpp"
@@ -28,7 +28,7 @@ std::expected<ActivityFile, Error> read_what_is_there(std::span<const std::uint8
   switch (*format) {
     case Format::Gpx: return gpx::recover(text, problems);
     case Format::Tcx: return tcx::recover(text, problems);
-    case Format::Fit: return fit::recover(data, problems);
+    case Format::Fit: return fit_activity::recover(data, problems);
   }
   return std::unexpected(Error::unsupported_format("unknown format"));
 }

@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "fit/encoder.hpp"
-#include "fit/fit.hpp"
 #include "fit/profile.hpp"
+#include "fit_activity/fit_activity.hpp"
 #include "geo.hpp"
 #include "tramlix/omissions.hpp"
 #include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 
-namespace tramlix::fit {
+namespace tramlix::fit_activity {
 namespace {
 
 constexpr std::string_view kLabel = "FIT";
@@ -500,4 +500,4 @@ std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omi
   return std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size());
 }
 
-}  // namespace tramlix::fit
+}  // namespace tramlix::fit_activity

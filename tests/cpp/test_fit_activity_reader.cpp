@@ -9,12 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "fit/fit.hpp"
+#include "fit_activity/fit_activity.hpp"
 
 // Models are spelled with designated initializers; g++ 12 warns about every member left out.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
-namespace tramlix::fit {
+namespace tramlix::fit_activity {
 namespace {
 
 using namespace std::string_literals;
@@ -242,4 +242,4 @@ TEST(FitMapper, DeviceInfoDescribesTheRecorder) {
 }
 
 }  // namespace
-}  // namespace tramlix::fit
+}  // namespace tramlix::fit_activity

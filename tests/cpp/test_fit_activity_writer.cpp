@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "corpus.hpp"
-#include "fit/fit.hpp"
 #include "fit/profile.hpp"
+#include "fit_activity/fit_activity.hpp"
 #include "tracks.hpp"
 #include "tramlix/io.hpp"
 #include "tramlix/omissions.hpp"
 
-namespace tramlix::fit {
+namespace tramlix::fit_activity {
 namespace {
 
 using testing::track;
@@ -381,4 +381,4 @@ TEST(FitWriterCorpus, EveryActivityRoundTrips) {
 }
 
 }  // namespace
-}  // namespace tramlix::fit
+}  // namespace tramlix::fit_activity
