@@ -12,7 +12,7 @@
 #include <tuple>
 #include <utility>
 
-#include "tramlix/text.hpp"
+#include "text.hpp"
 
 namespace tramlix {
 namespace {
@@ -134,6 +134,9 @@ TEST(TextForms, EscapingQuotingAndUtf8Repair) {
 TEST(TextForms, TrimUnicodeAndXmlWhiteSpace) {
   EXPECT_EQ(trim_unicode_whitespace("\u2028 a b\u3000\u0085"), "a b");
   EXPECT_EQ(trim_unicode_whitespace("\xE3\x80 \xE3"), "\xE3\x80 \xE3");  // truncated U+3000
+  // Only well-formed characters are white space: not an overlong space, nor a surrogate.
+  EXPECT_EQ(trim_unicode_whitespace("\xC0\xA0x\xE0\x80\xA0"), "\xC0\xA0x\xE0\x80\xA0");
+  EXPECT_EQ(trim_unicode_whitespace(" \xED\xA0\x80 "), "\xED\xA0\x80");
   EXPECT_EQ(trim_xml_whitespace("\u00A0a\r\n"), "\u00A0a");
   EXPECT_EQ(trim_xml_whitespace(" \t "), "");
 }

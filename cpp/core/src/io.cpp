@@ -19,21 +19,12 @@
 #include <utility>
 #include <vector>
 
-#include "fit_activity/fit_activity.hpp"
-#include "gpx/gpx.hpp"
+#include "formats.hpp"
 #include "gzip.hpp"
-#include "tcx/tcx.hpp"
-#include "tramlix/text.hpp"
+#include "text.hpp"
 
 namespace tramlix {
 namespace {
-
-std::string_view as_text(std::span<const std::uint8_t> data) {
-  return {reinterpret_cast<const char*>(data.data()), data.size()};
-}
-
-// Only a value cast into Format from outside its enumerators reaches this.
-Error unknown_format() { return Error::unsupported_format("unknown format"); }
 
 Error io_error(const std::string& path, int error_number) {
   return Error::io(utf8_lossy(path), std::error_code(error_number, std::system_category()));
@@ -346,9 +337,7 @@ std::optional<std::string_view> extension_of(std::string_view name) {
   return name.substr(dot + 1);
 }
 
-bool is_gz(std::string_view extension) {
-  return extension.size() == 2 && (extension[0] | 0x20) == 'g' && (extension[1] | 0x20) == 'z';
-}
+bool is_gz(std::string_view extension) { return equals_ascii_ci(extension, "gz"); }
 
 struct Target {
   Format format;
@@ -385,12 +374,9 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> data,
     if (!detected) return std::unexpected(std::move(detected.error()));
     format = *detected;
   }
-  switch (*format) {
-    case Format::Gpx: return gpx::read(as_text(data));
-    case Format::Tcx: return tcx::read(as_text(data));
-    case Format::Fit: return fit_activity::read(data);
-  }
-  return std::unexpected(unknown_format());
+  const FormatEntry* entry = format_entry(*format);
+  if (!entry) return std::unexpected(unknown_format());
+  return entry->read(data);
 }
 
 }  // namespace
@@ -407,12 +393,9 @@ std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
 
 std::expected<std::string, Error> dumps(const ActivityFile& file, Format format,
                                         Omissions* omitted) {
-  switch (format) {
-    case Format::Gpx: return gpx::write(file, omitted);
-    case Format::Tcx: return tcx::write(file, omitted);
-    case Format::Fit: return fit_activity::write(file, omitted);
-  }
-  return std::unexpected(unknown_format());
+  const FormatEntry* entry = format_entry(format);
+  if (!entry) return std::unexpected(unknown_format());
+  return entry->write(file, omitted);
 }
 
 std::expected<ActivityFile, Error> load(const std::string& path) {

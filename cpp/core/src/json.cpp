@@ -6,8 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "text.hpp"
 #include "tramlix/model.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 
 namespace tramlix {

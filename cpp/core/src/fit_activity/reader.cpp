@@ -10,13 +10,15 @@
 #include "fit/framing.hpp"
 #include "fit/typed_decoder.hpp"
 #include "fit_activity/fit_activity.hpp"
-#include "tramlix/text.hpp"
+#include "reading.hpp"
+#include "text.hpp"
+#include "tramlix/format.hpp"
 #include "tramlix/time.hpp"
 
 namespace tramlix::fit_activity {
 namespace {
 
-constexpr std::string_view kLabel = "FIT";
+constexpr Format kFormat = Format::Fit;
 
 using fit::Value;
 
@@ -83,15 +85,6 @@ std::optional<double> degrees(const Value& value) {
   const auto semicircles = numeric(value);
   if (!semicircles) return std::nullopt;
   return *semicircles / kSemicirclesPerDegree;
-}
-
-std::optional<UtcInstant> first_time(const Activity& activity) {
-  for (const Segment& segment : activity.segments) {
-    for (const TrackPoint& point : segment.points) {
-      if (point.time) return point.time;
-    }
-  }
-  return std::nullopt;
 }
 
 // Fields worth a look: a developer field has a name of its author's choosing, which may
@@ -392,7 +385,7 @@ void ActivityMapper::finish_activity() {
   if (points_.empty()) return;
   current_.segments.push_back(Segment{std::move(points_)});
   points_.clear();
-  if (!current_.start_time) current_.start_time = first_time(current_);
+  settle_start_time(current_);
   finished_.push_back(std::move(current_));
   current_ = Activity{};
 }
@@ -401,18 +394,16 @@ std::expected<ActivityFile, Error> ActivityMapper::finish() && {
   if (!sessions_.empty()) close_sessions();
   finish_activity();
   if (finished_.empty()) {
-    return std::unexpected(Error::invalid_data(kLabel, "no record messages found"));
+    return std::unexpected(Error::invalid_data(kFormat.label(), "no record messages found"));
   }
-  ActivityFile file;
-  file.activities = std::move(finished_);
-  file.creator = "tramlix";
   // A file that says nothing of its recorder may still describe some device.
+  std::optional<DeviceInfo> device;
   if (creator_.seen) {
-    file.device_info = std::move(creator_.info);
+    device = std::move(creator_.info);
   } else if (any_device_.seen) {
-    file.device_info = std::move(any_device_.info);
+    device = std::move(any_device_.info);
   }
-  return file;
+  return read_result(std::move(finished_), std::move(device));
 }
 
 std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, ActivityMapper& mapper,
@@ -436,13 +427,13 @@ std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, Acti
 
 std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes) {
   if (auto intact = fit::check_integrity(bytes); !intact) {
-    return std::unexpected(Error::invalid_data(kLabel, intact.error().display()));
+    return std::unexpected(Error::invalid_data(kFormat.label(), intact.error().display()));
   }
   // Real files spend some 20 to 60 bytes per record, other messages included: room for one
   // point per 32 bytes spares most of the growing, and pages never written cost nothing.
   ActivityMapper mapper(bytes.size() / 32);
   if (const auto stop = map_messages(bytes, mapper)) {
-    return std::unexpected(Error::invalid_data(kLabel, stop->error.display()));
+    return std::unexpected(Error::invalid_data(kFormat.label(), stop->error.display()));
   }
   return std::move(mapper).finish();
 }

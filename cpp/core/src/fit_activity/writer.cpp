@@ -15,14 +15,15 @@
 #include "fit/profile.hpp"
 #include "fit_activity/fit_activity.hpp"
 #include "geo.hpp"
+#include "sport.hpp"
+#include "text.hpp"
+#include "tramlix/format.hpp"
 #include "tramlix/omissions.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 
 namespace tramlix::fit_activity {
 namespace {
 
-constexpr std::string_view kLabel = "FIT";
 constexpr std::uint8_t kProtocolVersion = 0x20;  // 2.0
 constexpr std::uint16_t kProfileVersion = 21200;
 
@@ -232,29 +233,6 @@ void append_positions(std::vector<Field>& fields, const TrackPoint* first, const
   add_position(fields, "end_position_long", 6, last->longitude);
 }
 
-// The FIT sport for the model's free text; most texts name none.
-std::optional<std::string_view> fit_sport(const std::optional<std::string>& sport) {
-  if (!sport) return std::nullopt;
-  const std::string_view trimmed = trim_unicode_whitespace(*sport);
-  constexpr std::size_t kLongest = 10;  // "multisport"
-  if (trimmed.empty() || trimmed.size() > kLongest) return std::nullopt;
-  char lower[kLongest];
-  for (std::size_t i = 0; i < trimmed.size(); ++i) {
-    const char c = trimmed[i];
-    lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  }
-  const std::string_view text(lower, trimmed.size());
-  if (text == "run" || text == "running") return "running";
-  if (text == "bike" || text == "biking" || text == "cycling") return "cycling";
-  if (text == "walk" || text == "walking") return "walking";
-  if (text == "hike" || text == "hiking") return "hiking";
-  if (text == "swim" || text == "swimming") return "swimming";
-  if (text == "other" || text == "generic") return "generic";
-  if (text == "rowing") return "rowing";
-  if (text == "multisport") return "multisport";
-  return std::nullopt;
-}
-
 struct Totals {
   UtcInstant start;
   UtcInstant end;
@@ -327,7 +305,7 @@ Message session(const Activity& activity, const Totals& totals, Omissions& omitt
   add(fields, "total_elapsed_time", 7, Value(totals.elapsed), "s");
   add(fields, "total_timer_time", 8, Value(totals.timer), "s");
   add(fields, "total_distance", 9, Value(totals.distance), "m");
-  if (const auto sport = fit_sport(activity.sport)) {
+  if (const auto sport = sport::to_fit(activity.sport)) {
     add(fields, "sport", 5, Value(EnumName::borrowed(*sport)));
   } else if (activity.sport) {
     omitted.add(Omission::UnknownName);
@@ -495,7 +473,7 @@ std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omi
   const ::fit::Encoder encoder(kProtocolVersion, kProfileVersion);
   std::vector<::fit::LostValue> lost;
   auto bytes = encoder.encode(messages, omitted ? &lost : nullptr);
-  if (!bytes) return std::unexpected(Error::encode(kLabel, bytes.error().display()));
+  if (!bytes) return std::unexpected(Error::encode(Format(Format::Fit).label(), bytes.error().display()));
   if (omitted) count_lost(file, messages, lost, *omitted);
   return std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size());
 }

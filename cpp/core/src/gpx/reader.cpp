@@ -6,14 +6,15 @@
 #include <vector>
 
 #include "gpx/gpx.hpp"
-#include "tramlix/text.hpp"
+#include "reading.hpp"
+#include "text.hpp"
 #include "xml/reader.hpp"
 #include "xml/track.hpp"
 
 namespace tramlix::gpx {
 namespace {
 
-constexpr std::string_view kLabel = "GPX";
+constexpr Format kFormat = Format::Gpx;
 
 using xml::PointField;
 
@@ -123,9 +124,9 @@ class Reader final : public xml::Handler {
     const bool any_segment = std::any_of(finished_.begin(), finished_.end(),
                                          [](const Activity& a) { return !a.segments.empty(); });
     if (!any_segment) {
-      return std::unexpected(Error::invalid_data(kLabel, "no track segments found"));
+      return std::unexpected(Error::invalid_data(kFormat.label(), "no track segments found"));
     }
-    return xml::activity_file(std::move(finished_));
+    return read_result(std::move(finished_));
   }
 
  private:
@@ -143,7 +144,7 @@ class Reader final : public xml::Handler {
 
   void end_activity() {
     if (!activity_) return;
-    activity_->start_time = activity_->effective_start_time();
+    settle_start_time(*activity_);
     finished_.push_back(std::move(*activity_));
     activity_.reset();
   }
@@ -171,7 +172,7 @@ class Reader final : public xml::Handler {
 }  // namespace
 
 std::expected<ActivityFile, Error> read(std::string_view document) {
-  return xml::read_document<Reader>(document, kLabel);
+  return xml::read_document<Reader>(document, kFormat);
 }
 
 std::expected<ActivityFile, Error> recover(std::string_view document,

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "gpx/gpx.hpp"
+#include "text.hpp"
 #include "tramlix/omissions.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 #include "xml/writer.hpp"
 

@@ -24,8 +24,4 @@ std::expected<ActivityFile, Error> recover(std::string_view document,
 // What the format cannot carry is left out, and counted into `omitted` when given.
 std::string write(const ActivityFile& file, Omissions* omitted = nullptr);
 
-// The model's sport for an Activity's Sport attribute: trimmed, ASCII lower case, with
-// "biking" as "cycling"; any other text is kept in that normalised form.
-std::string normalize_sport(std::string_view text);
-
 }  // namespace tramlix::tcx

@@ -11,9 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "text.hpp"
 #include "tramlix/error.hpp"
+#include "tramlix/format.hpp"
 #include "tramlix/model.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 #include "xml/reader.hpp"
 
@@ -132,23 +133,14 @@ class OpenTrack {
   PointField field_ = PointField::None;
 };
 
-// What a reader returns for the activities it finished.
-inline ActivityFile activity_file(std::vector<Activity> activities) {
-  ActivityFile file;
-  file.activities = std::move(activities);
-  file.creator = "tramlix";
-  return file;
-}
-
 // Runs a `Reader` (a Handler built on the text buffer) over `document` and returns what its
-// finish() makes of the events; an XML error becomes invalid data labelled `label`.
+// finish() makes of the events; an XML error becomes invalid data in `format`.
 template <class Reader>
-std::expected<ActivityFile, Error> read_document(std::string_view document,
-                                                 std::string_view label) {
+std::expected<ActivityFile, Error> read_document(std::string_view document, Format format) {
   TextBuffer text;
   Reader reader(text);
   if (auto parsed = parse(document, reader, text); !parsed) {
-    return std::unexpected(Error::invalid_data(label, std::move(parsed.error())));
+    return std::unexpected(Error::invalid_data(format.label(), std::move(parsed.error())));
   }
   return std::move(reader).finish();
 }

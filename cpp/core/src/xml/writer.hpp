@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "text.hpp"
 #include "tramlix/model.hpp"
 #include "tramlix/omissions.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 
 namespace tramlix::xml {
