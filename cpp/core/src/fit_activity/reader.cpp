@@ -433,7 +433,8 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes) {
   // point per 32 bytes spares most of the growing, and pages never written cost nothing.
   ActivityMapper mapper(bytes.size() / 32);
   if (const auto stop = map_messages(bytes, mapper)) {
-    return std::unexpected(Error::invalid_data(kFormat.label(), stop->error.display()));
+    return std::unexpected(
+        Error::invalid_data(kFormat.label(), stop->error.display()).at(ByteOffset{stop->offset}));
   }
   return std::move(mapper).finish();
 }

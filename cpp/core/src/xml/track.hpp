@@ -140,7 +140,9 @@ std::expected<ActivityFile, Error> read_document(std::string_view document, Form
   TextBuffer text;
   Reader reader(text);
   if (auto parsed = parse(document, reader, text); !parsed) {
-    return std::unexpected(Error::invalid_data(format.label(), std::move(parsed.error())));
+    ParseError& error = parsed.error();
+    return std::unexpected(
+        Error::invalid_data(format.label(), std::move(error.message)).at(error.position));
   }
   return std::move(reader).finish();
 }
@@ -158,8 +160,8 @@ std::expected<ActivityFile, Error> recover_document(std::string_view document,
   if (parsed) return std::move(reader).finish();
   reader.break_off();
   auto file = std::move(reader).finish();
-  problems.push_back(file ? parsed.error() + ": kept the points completed before it"
-                          : std::move(parsed.error()));
+  std::string& message = parsed.error().message;
+  problems.push_back(file ? message + ": kept the points completed before it" : std::move(message));
   return file;
 }
 
