@@ -87,4 +87,3 @@ def tcx_values(point: tramlix.TrackPoint) -> tuple[object, ...] | None:
 def run_gpx(tmp_path: Path) -> Path:
     (tmp_path / "run.gpx").write_bytes(RUN_GPX)
     return tmp_path / "run.gpx"
-
