@@ -136,15 +136,9 @@ class Reader final : public xml::Handler {
     }
   }
 
-  // Closes what a damaged document left open: an activity is kept when it holds points
-  // completed before the damage, and dropped otherwise, as if it had not begun.
+  // Closes what a damaged document left open.
   void break_off() {
-    track_.break_off(activity_);
-    if (activity_ && activity_->point_count() > 0) {
-      end_activity();
-    } else {
-      activity_.reset();
-    }
+    if (track_.break_off(activity_)) end_activity();
   }
 
   std::expected<ActivityFile, Error> finish() && {

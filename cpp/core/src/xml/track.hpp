@@ -104,12 +104,16 @@ class OpenTrack {
   bool point_open() const { return point_open_; }
 
   // Where a document breaks off: the point being read is dropped, and the segment is kept
-  // when it holds points completed before the break.
-  void break_off(std::optional<Activity>& activity) {
+  // when it holds points completed before the break. The open activity is to be kept (the
+  // result) when it holds such points; otherwise it is dropped, as if it had not begun.
+  bool break_off(std::optional<Activity>& activity) {
     point_open_ = false;
     field_ = PointField::None;
     if (points_.empty()) segment_open_ = false;
     end_segment(activity);
+    if (activity && activity->point_count() > 0) return true;
+    activity.reset();
+    return false;
   }
 
   // Chooses the field for the text of the element just started; none while no point is open.
