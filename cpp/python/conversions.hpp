@@ -103,8 +103,7 @@ nb::object to_python(Int value) {
 }
 // The records a getter hands out as objects of their own class.
 template <class T>
-concept Record =
-    std::same_as<T, ActivitySummary> || std::same_as<T, DeviceInfo> ||
+concept Record = std::same_as<T, ActivitySummary> || std::same_as<T, DeviceInfo> ||
     std::same_as<T, ElevationGain> || std::same_as<T, Bounds> || std::same_as<T, MovingData>;
 template <Record T>
 nb::object to_python(const T& value) {

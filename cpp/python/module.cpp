@@ -87,8 +87,7 @@ PyMethodDef module_functions[] = {
 
 // Functions of the module that its fixed __all__ does not list; the package exports them.
 PyMethodDef unlisted_functions[] = {
-    {"recover", method(recover_function), METH_VARARGS | METH_KEYWORDS,
-     "recover(source)\n--\n\n"},
+    {"recover", method(recover_function), METH_VARARGS | METH_KEYWORDS, "recover(source)\n--\n\n"},
 };
 
 // Each attribute's name goes into __all__ first, so __all__ lists them in the order added.

@@ -18,7 +18,9 @@ namespace {
 using ::fit::testing::Bytes;
 using ::fit::testing::Records;
 
-Bytes bytes(std::string_view text) { return {text.begin(), text.end()}; }
+Bytes bytes(std::string_view text) {
+  return {text.begin(), text.end()};
+}
 
 // A record made of a time and a heart rate, then one that uses a local message never defined.
 Bytes fit_with_bad_record_at(std::size_t& offset) {

@@ -1,11 +1,11 @@
 // The sport vocabularies of the model, TCX and FIT must agree on what each text names.
-#include "sport.hpp"
-
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "sport.hpp"
 
 namespace tramlix::sport {
 namespace {
@@ -43,7 +43,7 @@ TEST(Sport, ModelTextToTcxAndFit) {
 
 TEST(Sport, TcxAttributeToModel) {
   const std::pair<std::string_view, std::string_view> cases[] = {
-      {"Running", "running"}, {" Biking\t", "cycling"}, {"BIKING", "cycling"},
+      {"Running", "running"}, {" Biking\t", "cycling"},     {"BIKING", "cycling"},
       {"Other", "other"},     {"MultiSport", "multisport"}, {"\u00C9t\u00C9", "\u00C9t\u00C9"},
   };
   for (const auto& [attribute, model] : cases) EXPECT_EQ(from_tcx(attribute), model) << attribute;

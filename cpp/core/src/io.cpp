@@ -51,7 +51,9 @@ class FileDescriptor {
 };
 
 // A path with a NUL byte would silently name a different file (the part before the NUL).
-bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+bool has_nul(const std::string& path) {
+  return path.find('\0') != std::string::npos;
+}
 
 // A buffer for a whole file. Large ones are aligned to 2 MiB and asked to be backed by huge
 // pages: a fresh 10 MB buffer otherwise costs thousands of page faults, more than reading the
@@ -88,7 +90,9 @@ std::expected<FileBytes, Error> read_file(const std::string& path) {
   // The size is a hint only: the file may grow or shrink, or be a pipe. One byte more than the
   // size lets the read that finds the end need no larger buffer.
   std::size_t capacity = 65536;
-  if (S_ISREG(info.st_mode) && info.st_size > 0) capacity = static_cast<std::size_t>(info.st_size) + 1;
+  if (S_ISREG(info.st_mode) && info.st_size > 0) {
+    capacity = static_cast<std::size_t>(info.st_size) + 1;
+  }
   FileBytes bytes{allocate(capacity), 0};
   for (;;) {
     if (bytes.size == capacity) {
@@ -135,7 +139,9 @@ std::pair<std::string_view, std::string_view> split_path(std::string_view path) 
   return {path.substr(0, slash + 1), path.substr(slash + 1)};
 }
 
-bool names_a_file(std::string_view name) { return !name.empty() && name != "." && name != ".."; }
+bool names_a_file(std::string_view name) {
+  return !name.empty() && name != "." && name != "..";
+}
 
 bool on_procfs(std::string_view directory) {
   struct statfs info {};
@@ -337,7 +343,9 @@ std::optional<std::string_view> extension_of(std::string_view name) {
   return name.substr(dot + 1);
 }
 
-bool is_gz(std::string_view extension) { return equals_ascii_ci(extension, "gz"); }
+bool is_gz(std::string_view extension) {
+  return equals_ascii_ci(extension, "gz");
+}
 
 struct Target {
   Format format;

@@ -8,14 +8,22 @@ namespace tramlix {
 
 std::string_view omission_name(Omission reason) {
   switch (reason) {
-    case Omission::PointWithoutPosition: return "points_without_position";
-    case Omission::PointWithoutTime: return "points_without_time";
-    case Omission::NotFinite: return "values_not_finite";
-    case Omission::OutOfRange: return "values_out_of_range";
-    case Omission::IncompletePosition: return "lone_coordinates";
-    case Omission::UnknownName: return "names_unknown";
-    case Omission::UntimedActivity: return "values_of_untimed_activities";
-    case Omission::Shortened: return "texts_shortened";
+    case Omission::PointWithoutPosition:
+      return "points_without_position";
+    case Omission::PointWithoutTime:
+      return "points_without_time";
+    case Omission::NotFinite:
+      return "values_not_finite";
+    case Omission::OutOfRange:
+      return "values_out_of_range";
+    case Omission::IncompletePosition:
+      return "lone_coordinates";
+    case Omission::UnknownName:
+      return "names_unknown";
+    case Omission::UntimedActivity:
+      return "values_of_untimed_activities";
+    case Omission::Shortened:
+      return "texts_shortened";
   }
   return "";
 }

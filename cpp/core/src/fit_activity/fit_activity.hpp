@@ -27,8 +27,7 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes);
 // file has device information, then per activity its records and, when its start and end are
 // known, one lap, session and activity message. Values are in the model's units; the encoder
 // applies the profile's scales. What the messages leave out is counted into `omitted`, when given.
-std::vector<fit::Message> activity_messages(const ActivityFile& file,
-                                              Omissions* omitted = nullptr);
+std::vector<fit::Message> activity_messages(const ActivityFile& file, Omissions* omitted = nullptr);
 
 // Encodes `file` as a FIT activity file (protocol 2.0, profile 21.200); failures are Encode
 // labelled "FIT". Texts longer than a string field holds are cut, so every model has a file.

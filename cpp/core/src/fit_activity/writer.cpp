@@ -371,9 +371,12 @@ void count_untimed(const Activity& activity, Omissions& omitted) {
 
 Omission omission_for(::fit::Loss loss) {
   switch (loss) {
-    case ::fit::Loss::NotFinite: return Omission::NotFinite;
-    case ::fit::Loss::OutOfRange: return Omission::OutOfRange;
-    case ::fit::Loss::UnknownName: return Omission::UnknownName;
+    case ::fit::Loss::NotFinite:
+      return Omission::NotFinite;
+    case ::fit::Loss::OutOfRange:
+      return Omission::OutOfRange;
+    case ::fit::Loss::UnknownName:
+      return Omission::UnknownName;
   }
   return Omission::OutOfRange;
 }
@@ -383,14 +386,22 @@ Omission omission_for(::fit::Loss loss) {
 bool from_model(const Activity& activity, std::uint8_t number) {
   const ActivitySummary& summary = activity.summary;
   switch (number) {
-    case 2: return activity.start_time.has_value();
-    case 6: return true;   // sub_sport
-    case 7: return summary.total_elapsed_seconds.has_value();
-    case 8: return summary.total_timer_seconds.has_value();
-    case 9: return summary.total_distance_meters.has_value();
-    case 59: return true;  // total_moving_time
-    case 124: return summary.average_speed_mps.has_value();
-    default: return false;
+    case 2:
+      return activity.start_time.has_value();
+    case 6:
+      return true;  // sub_sport
+    case 7:
+      return summary.total_elapsed_seconds.has_value();
+    case 8:
+      return summary.total_timer_seconds.has_value();
+    case 9:
+      return summary.total_distance_meters.has_value();
+    case 59:
+      return true;  // total_moving_time
+    case 124:
+      return summary.average_speed_mps.has_value();
+    default:
+      return false;
   }
 }
 
@@ -473,7 +484,9 @@ std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omi
   const ::fit::Encoder encoder(kProtocolVersion, kProfileVersion);
   std::vector<::fit::LostValue> lost;
   auto bytes = encoder.encode(messages, omitted ? &lost : nullptr);
-  if (!bytes) return std::unexpected(Error::encode(Format(Format::Fit).label(), bytes.error().display()));
+  if (!bytes) {
+    return std::unexpected(Error::encode(Format(Format::Fit).label(), bytes.error().display()));
+  }
   if (omitted) count_lost(file, messages, lost, *omitted);
   return std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size());
 }

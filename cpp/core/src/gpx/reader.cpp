@@ -1,3 +1,5 @@
+#include "xml/reader.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -8,7 +10,6 @@
 #include "gpx/gpx.hpp"
 #include "reading.hpp"
 #include "text.hpp"
-#include "xml/reader.hpp"
 #include "xml/track.hpp"
 
 namespace tramlix::gpx {

@@ -1,3 +1,5 @@
+#include "xml/writer.hpp"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -7,7 +9,6 @@
 #include "text.hpp"
 #include "tramlix/omissions.hpp"
 #include "tramlix/time.hpp"
-#include "xml/writer.hpp"
 
 namespace tramlix::gpx {
 namespace {

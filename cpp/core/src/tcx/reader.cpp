@@ -1,3 +1,5 @@
+#include "xml/reader.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -11,7 +13,6 @@
 #include "tcx/tcx.hpp"
 #include "text.hpp"
 #include "tramlix/time.hpp"
-#include "xml/reader.hpp"
 #include "xml/track.hpp"
 
 namespace tramlix::tcx {
@@ -89,9 +90,8 @@ class Reader final : public xml::Handler {
     }
     track_.select(field);
     // Laps carry Notes of their own; only the activity's names it.
-    if (target != Target::None &&
-        (!activity_ || track_.point_open() ||
-         (target == Target::Notes && depth_ != activity_depth_ + 1))) {
+    if (target != Target::None && (!activity_ || track_.point_open() ||
+                                   (target == Target::Notes && depth_ != activity_depth_ + 1))) {
       target = Target::None;
     }
     target_ = target;

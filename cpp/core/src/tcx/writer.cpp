@@ -1,3 +1,5 @@
+#include "xml/writer.hpp"
+
 #include <cmath>
 #include <cstddef>
 #include <map>
@@ -11,7 +13,6 @@
 #include "text.hpp"
 #include "tramlix/omissions.hpp"
 #include "tramlix/time.hpp"
-#include "xml/writer.hpp"
 
 namespace tramlix::tcx {
 namespace {

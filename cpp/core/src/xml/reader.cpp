@@ -154,8 +154,7 @@ ParseError syntax_error(XML_Parser parser, const DocumentStart& start) {
 
 }  // namespace
 
-std::expected<void, ParseError> parse(std::string_view whole, Handler& handler,
-                                      TextBuffer& text) {
+std::expected<void, ParseError> parse(std::string_view whole, Handler& handler, TextBuffer& text) {
   const DocumentStart start = document_start(whole);
   const std::string_view document = whole.substr(start.offset);
   std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate(nullptr));
@@ -185,7 +184,9 @@ std::expected<void, ParseError> parse(std::string_view whole, Handler& handler,
     if (XML_Parse(parser.get(), document.data() + offset, static_cast<int>(length),
                   last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
       if (s.exception) std::rethrow_exception(s.exception);
-      if (!s.error.empty()) return std::unexpected(ParseError{std::move(s.error), s.error_position});
+      if (!s.error.empty()) {
+        return std::unexpected(ParseError{std::move(s.error), s.error_position});
+      }
       return std::unexpected(syntax_error(parser.get(), start));
     }
     offset += length;
