@@ -270,6 +270,13 @@ def gzip_lines(paths: list[Path]) -> list[str]:
     return lines
 
 
+def bench_rows(binary: Path, paths: list[Path]) -> list[dict]:
+    """What a C++ benchmark prints for the files: one JSON object per line."""
+    command = [str(binary), *map(str, paths)]
+    out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
+    return [json.loads(line) for line in out.splitlines()]
+
+
 def main() -> None:
     warnings.filterwarnings("ignore")  # the peers warn about odd but readable corpus files
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -346,15 +353,8 @@ def main() -> None:
 
     if args.cxx_bench:
         xml_files = files + tcx_files
-        out = subprocess.run(
-            [str(args.cxx_bench)] + [str(p) for p in xml_files],
-            check=True,
-            capture_output=True,
-            text=True,
-        ).stdout
         results: dict[tuple[str, str], dict] = {}
-        for line in out.splitlines():
-            row = json.loads(line)
+        for row in bench_rows(args.cxx_bench, xml_files):
             results[(Path(row["file"]).name, row["what"])] = row
         extra.append("")
         extra.append(
@@ -371,16 +371,9 @@ def main() -> None:
             print(f"  {line}")
 
     if args.fit_bench and fit_files:
-        out = subprocess.run(
-            [str(args.fit_bench)] + [str(p) for p in fit_files],
-            check=True,
-            capture_output=True,
-            text=True,
-        ).stdout
         extra += ["", "| file | typed decoder alone | whole FIT read (loads) |", "|---|---|---|"]
         rows: dict[str, dict[str, dict]] = {}
-        for line in out.splitlines():
-            row = json.loads(line)
+        for row in bench_rows(args.fit_bench, fit_files):
             rows.setdefault(Path(row["file"]).name, {})[row["what"]] = row
         for name, row in rows.items():
             line = (

@@ -27,37 +27,32 @@ bool has_fit_signature(std::span<const std::uint8_t> data) {
          data.size() >= std::size_t{data[0]} + 2;
 }
 
+using Bytes = std::span<const std::uint8_t>;
 using Problems = std::vector<std::string>;
 using Written = std::expected<std::string, Error>;
 
+// The entry of an XML format, whose reader and writer work on text; its reader also recovers.
+template <auto read, auto write>
+constexpr FormatEntry xml_format(Format format, std::string_view name, std::string_view label,
+                                 std::string_view root_element) {
+  return {
+      .format = format,
+      .name = name,
+      .label = label,
+      .has_signature = nullptr,
+      .root_element = root_element,
+      .read = [](Bytes data) { return read(as_text(data), nullptr); },
+      .recover = [](Bytes data, Problems& problems) { return read(as_text(data), &problems); },
+      .write = [](const ActivityFile& file, Omissions* omitted) -> Written {
+        return write(file, omitted);
+      },
+  };
+}
+
 // In the order of Format's enumerators. Sniffing tries the entries in this order too.
 constexpr FormatEntry kFormats[] = {
-    {
-        .format = Format::Gpx,
-        .name = "gpx",
-        .label = "GPX",
-        .has_signature = nullptr,
-        .root_element = "gpx",
-        .read = [](std::span<const std::uint8_t> data) { return gpx::read(as_text(data)); },
-        .recover = [](std::span<const std::uint8_t> data,
-                      Problems& problems) { return gpx::recover(as_text(data), problems); },
-        .write = [](const ActivityFile& file, Omissions* omitted) -> Written {
-          return gpx::write(file, omitted);
-        },
-    },
-    {
-        .format = Format::Tcx,
-        .name = "tcx",
-        .label = "TCX",
-        .has_signature = nullptr,
-        .root_element = "trainingcenterdatabase",
-        .read = [](std::span<const std::uint8_t> data) { return tcx::read(as_text(data)); },
-        .recover = [](std::span<const std::uint8_t> data,
-                      Problems& problems) { return tcx::recover(as_text(data), problems); },
-        .write = [](const ActivityFile& file, Omissions* omitted) -> Written {
-          return tcx::write(file, omitted);
-        },
-    },
+    xml_format<gpx::read, gpx::write>(Format::Gpx, "gpx", "GPX", "gpx"),
+    xml_format<tcx::read, tcx::write>(Format::Tcx, "tcx", "TCX", "trainingcenterdatabase"),
     {
         .format = Format::Fit,
         .name = "fit",

@@ -1,5 +1,6 @@
 """The tramlix command: convert activity files, summarise them, export them as JSON, repair
-damaged ones. One module per command; each adds its parser and the function that runs it."""
+damaged ones. One module per command: its NAME, HELP, DESCRIPTION and EPILOG, add_arguments()
+and run(), which returns the exit status."""
 
 from __future__ import annotations
 
@@ -62,5 +63,13 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
     for command in (convert, info, export, repair):
-        command.add_command(commands)
+        subparser = commands.add_parser(
+            command.NAME,
+            help=command.HELP,
+            description=command.DESCRIPTION,
+            epilog=command.EPILOG,
+            formatter_class=argparse.RawDescriptionHelpFormatter,
+        )
+        command.add_arguments(subparser)
+        subparser.set_defaults(run=command.run)
     return parser

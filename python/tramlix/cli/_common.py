@@ -10,8 +10,6 @@ from .._tramlix import _formats
 
 TYPE_CHECKING = False  # importing typing alone costs the command a few milliseconds
 if TYPE_CHECKING:
-    import argparse
-
     from .. import ActivityFile
 
 # argparse and json are imported where they are needed: `tramlix convert IN OUT`, the command
@@ -33,24 +31,6 @@ LABELS = [name.upper() for name in _NAMES]
 EXTENSIONS = [f".{name}" for name in _NAMES]
 ANY_FORMAT = listed(LABELS)  # "FIT, GPX or TCX"
 FORMAT_COUNT = _COUNTS.get(len(_NAMES), str(len(_NAMES)))  # "three"
-
-
-def command_parser(
-    commands: argparse._SubParsersAction[argparse.ArgumentParser],
-    name: str,
-    help: str,
-    description: str,
-    epilog: str,
-) -> argparse.ArgumentParser:
-    import argparse
-
-    return commands.add_parser(
-        name,
-        help=help,
-        description=description,
-        epilog=epilog,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
 
 
 def report(path: str, error: BaseException, hint: str = "") -> None:

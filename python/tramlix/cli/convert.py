@@ -6,13 +6,15 @@ from __future__ import annotations
 import sys
 
 from .. import load
-from ._common import ANY_FORMAT, EXTENSIONS, PROG, command_parser, listed, report, same_file, save
+from ._common import ANY_FORMAT, EXTENSIONS, PROG, listed, report, same_file, save
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
 
-_DESCRIPTION = f"""\
+NAME = "convert"
+HELP = f"convert a {ANY_FORMAT} file to another format"
+DESCRIPTION = f"""\
 Convert an activity file to another format.
 
 INPUT may be {ANY_FORMAT}, gzip-compressed or not: its format is recognised
@@ -28,34 +30,26 @@ says how much and why. Otherwise nothing is printed on success.
 A conversion keeps what the model holds, not every detail of the input, so
 OUTPUT may not be INPUT itself (by any name or link) unless --force is given."""
 
-_EPILOG = """\
+EPILOG = """\
 examples:
   tramlix convert ride.fit ride.gpx
   tramlix convert track.gpx track.TCX
   tramlix convert export/ride.fit.gz ride.tcx.gz"""
 
 
-def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    convert = command_parser(
-        commands,
-        "convert",
-        help=f"convert a {ANY_FORMAT} file to another format",
-        description=_DESCRIPTION,
-        epilog=_EPILOG,
-    )
-    convert.add_argument("input", metavar="INPUT", help=f"the file to read ({ANY_FORMAT})")
-    convert.add_argument(
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("input", metavar="INPUT", help=f"the file to read ({ANY_FORMAT})")
+    parser.add_argument(
         "output",
         metavar="OUTPUT",
         help="the file to write; its extension picks the format (.gpx, .gpx.gz, ...)",
     )
-    convert.add_argument(
+    parser.add_argument(
         "--force", action="store_true", help="rewrite INPUT in place when OUTPUT is the same file"
     )
-    convert.set_defaults(run=_run)
 
 
-def _run(args: argparse.Namespace) -> int:
+def run(args: argparse.Namespace) -> int:
     return convert_files(args.input, args.output, force=args.force)
 
 

@@ -5,35 +5,29 @@ from __future__ import annotations
 import sys
 
 from .. import load
-from ._common import ANY_FORMAT, command_parser, report
+from ._common import ANY_FORMAT, report
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
 
-_DESCRIPTION = """\
+NAME = "json"
+HELP = "print a file's complete contents as JSON"
+DESCRIPTION = """\
 Print the whole activity file as compact JSON on standard output: every
 activity, segment and track point with every field, absent values as null,
 times in UTC ending in Z."""
 
-_EPILOG = """\
+EPILOG = """\
 example:
   tramlix json ride.fit > ride.json"""
 
 
-def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    export = command_parser(
-        commands,
-        "json",
-        help="print a file's complete contents as JSON",
-        description=_DESCRIPTION,
-        epilog=_EPILOG,
-    )
-    export.add_argument("file", metavar="FILE", help=f"a {ANY_FORMAT} file")
-    export.set_defaults(run=_run)
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("file", metavar="FILE", help=f"a {ANY_FORMAT} file")
 
 
-def _run(args: argparse.Namespace) -> int:
+def run(args: argparse.Namespace) -> int:
     try:
         text = load(args.file).to_json()
     except Exception as error:  # noqa: BLE001 - every failure becomes one line

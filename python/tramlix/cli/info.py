@@ -6,14 +6,16 @@ import math
 import sys
 
 from .. import Activity, DeviceInfo, TramlixError, load, recover
-from ._common import ANY_FORMAT, command_parser, report
+from ._common import ANY_FORMAT, report
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
     from typing import Any, TextIO
 
-_DESCRIPTION = f"""\
+NAME = "info"
+HELP = "summarise the activities in one or more files"
+DESCRIPTION = f"""\
 Summarise each activity in one or more {ANY_FORMAT} files (gzip-compressed
 or not): sport, name, start and end time, duration, distance, moving and
 stopped time (at most 1 km/h counts as stopped), elevation gain and loss,
@@ -24,7 +26,7 @@ track points. Values the file does not provide are shown as "-". A damaged
 file that `tramlix repair` could still keep something of says so on its
 error line."""
 
-_EPILOG = """\
+EPILOG = """\
 With --json the output is a JSON list with one object per file:
   {"path": ..., "error": null or a message, "device": {...} or null,
    "activities": [...]}
@@ -40,21 +42,12 @@ examples:
 _ABSENT = "-"
 
 
-def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    info = command_parser(
-        commands,
-        "info",
-        help="summarise the activities in one or more files",
-        description=_DESCRIPTION,
-        epilog=_EPILOG,
-    )
-    info.add_argument(
-        "files", metavar="FILE", nargs="+", help=f"{ANY_FORMAT} files (gzip-compressed or not)"
-    )
-    info.add_argument(
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    what = f"{ANY_FORMAT} files (gzip-compressed or not)"
+    parser.add_argument("files", metavar="FILE", nargs="+", help=what)
+    parser.add_argument(
         "--json", action="store_true", help="print machine-readable JSON instead of text"
     )
-    info.set_defaults(run=_run)
 
 
 _REPAIR_HINT = "; try `tramlix repair` to keep what it holds"
@@ -71,7 +64,7 @@ def _repair_hint(path: str, error: BaseException) -> str:
     return _REPAIR_HINT if file.activities else ""
 
 
-def _run(args: argparse.Namespace) -> int:
+def run(args: argparse.Namespace) -> int:
     failed = printed = False
     reports: list[dict[str, Any]] = []
     for path in args.files:

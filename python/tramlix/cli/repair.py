@@ -5,13 +5,15 @@ from __future__ import annotations
 import sys
 
 from .. import recover
-from ._common import ANY_FORMAT, EXTENSIONS, PROG, command_parser, report, same_file, save
+from ._common import ANY_FORMAT, EXTENSIONS, PROG, report, same_file, save
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
 
-_DESCRIPTION = f"""\
+NAME = "repair"
+HELP = "keep what a damaged file still holds, written to another file"
+DESCRIPTION = f"""\
 Keep what a damaged activity file still holds.
 
 Reads INPUT ({ANY_FORMAT}, gzip-compressed or not) as far as it can, where
@@ -26,30 +28,19 @@ and saying what was kept. The exit status is 0 when something was kept (an
 intact file is simply converted), 1 when nothing was; OUTPUT is then not
 written. INPUT is never written over: OUTPUT must be another file."""
 
-_EPILOG = """\
+EPILOG = """\
 examples:
   tramlix repair cut-short.fit kept.fit
   tramlix repair export/broken.gpx.gz kept.gpx"""
 
 
-def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
-    repair = command_parser(
-        commands,
-        "repair",
-        help="keep what a damaged file still holds, written to another file",
-        description=_DESCRIPTION,
-        epilog=_EPILOG,
-    )
-    repair.add_argument("input", metavar="INPUT", help=f"the damaged file ({ANY_FORMAT})")
-    repair.add_argument(
-        "output",
-        metavar="OUTPUT",
-        help="the file to write what was kept to; its extension picks the format",
-    )
-    repair.set_defaults(run=_run)
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("input", metavar="INPUT", help=f"the damaged file ({ANY_FORMAT})")
+    what = "the file to write what was kept to; its extension picks the format"
+    parser.add_argument("output", metavar="OUTPUT", help=what)
 
 
-def _run(args: argparse.Namespace) -> int:
+def run(args: argparse.Namespace) -> int:
     source, target = args.input, args.output
     # The damaged file may be the only copy of the recording: it is never written over.
     if same_file(source, target):

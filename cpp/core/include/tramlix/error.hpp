@@ -16,13 +16,13 @@ namespace tramlix {
 struct TextPosition {
   std::uint64_t line;
   std::uint64_t column;
-  bool operator==(const TextPosition&) const = default;
+  friend bool operator==(TextPosition, TextPosition) = default;
 };
 
 // A place in binary data: the offset of a FIT record (or chained file header) from the start.
 struct ByteOffset {
   std::uint64_t offset;
-  bool operator==(const ByteOffset&) const = default;
+  friend bool operator==(ByteOffset, ByteOffset) = default;
 };
 
 using Location = std::variant<TextPosition, ByteOffset>;

@@ -195,13 +195,9 @@ class Reader final : public xml::Handler {
 
 }  // namespace
 
-std::expected<ActivityFile, Error> read(std::string_view document) {
-  return xml::read_document<Reader>(document, kFormat);
-}
-
-std::expected<ActivityFile, Error> recover(std::string_view document,
-                                           std::vector<std::string>& problems) {
-  return xml::recover_document<Reader>(document, problems);
+std::expected<ActivityFile, Error> read(std::string_view document,
+                                        std::vector<std::string>* problems) {
+  return xml::read_document<Reader>(document, kFormat, problems);
 }
 
 }  // namespace tramlix::tcx

@@ -17,8 +17,6 @@
 namespace tramlix::tcx {
 namespace {
 
-constexpr std::size_t kBytesPerPoint = 640;
-
 using xml::append_element;
 using xml::append_finite;
 using xml::append_integer;
@@ -176,7 +174,7 @@ std::string write(const ActivityFile& file, Omissions* omissions) {
   Omissions unused;
   Omissions& omitted = omissions ? *omissions : unused;
   ActivityIds ids;
-  std::string out = xml::start_document(file, kBytesPerPoint);
+  std::string out = xml::start_document(file, /*bytes_per_point=*/640);
   out.append(
       "<TrainingCenterDatabase"
       " xmlns=\"http://www.garmin.com/xmlschemas/TrainingCenterDatabase/v2\""

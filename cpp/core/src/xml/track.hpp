@@ -138,34 +138,27 @@ class OpenTrack {
 };
 
 // Runs a `Reader` (a Handler built on the text buffer) over `document` and returns what its
-// finish() makes of the events; an XML error becomes invalid data in `format`.
+// finish() makes of the events; an XML error becomes invalid data in `format`. With `problems`,
+// a document that is cut short or goes wrong part-way keeps what came before the fault: the
+// points completed before it, in their segments and activities, which the reader's break_off()
+// closes where the fault left them open. The fault, and that the points before it were kept,
+// is told in `problems`.
 template <class Reader>
-std::expected<ActivityFile, Error> read_document(std::string_view document, Format format) {
-  TextBuffer text;
-  Reader reader(text);
-  if (auto parsed = parse(document, reader, text); !parsed) {
-    ParseError& error = parsed.error();
-    return std::unexpected(
-        Error::invalid_data(format.label(), std::move(error.message)).at(error.position));
-  }
-  return std::move(reader).finish();
-}
-
-// Reads like read_document, but a document that is cut short or goes wrong part-way keeps what
-// came before the fault: the points completed before it, in their segments and activities,
-// which the reader's break_off() closes where the fault left them open. The fault, and that
-// the points before it were kept, is told in `problems`.
-template <class Reader>
-std::expected<ActivityFile, Error> recover_document(std::string_view document,
-                                                    std::vector<std::string>& problems) {
+std::expected<ActivityFile, Error> read_document(std::string_view document, Format format,
+                                                 std::vector<std::string>* problems) {
   TextBuffer text;
   Reader reader(text);
   auto parsed = parse(document, reader, text);
   if (parsed) return std::move(reader).finish();
+  ParseError& error = parsed.error();
+  if (!problems) {
+    return std::unexpected(
+        Error::invalid_data(format.label(), std::move(error.message)).at(error.position));
+  }
   reader.break_off();
   auto file = std::move(reader).finish();
-  std::string& message = parsed.error().message;
-  problems.push_back(file ? message + ": kept the points completed before it" : std::move(message));
+  problems->push_back(file ? error.message + ": kept the points completed before it"
+                           : std::move(error.message));
   return file;
 }
 
