@@ -1,7 +1,6 @@
 // What every format reader does with what it has read, whatever the format.
 #pragma once
 
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -15,14 +14,12 @@ inline void settle_start_time(Activity& activity) {
   activity.start_time = activity.effective_start_time();
 }
 
-// The file a reader returns. Its creator is "tramlix", whatever the file says: the model
-// is what this library made of it.
-inline ActivityFile read_result(std::vector<Activity> activities,
-                                std::optional<DeviceInfo> device_info = std::nullopt) {
+// The file a reader returns for its activities. Its creator is "tramlix", whatever the file
+// says: the model is what this library made of it.
+inline ActivityFile read_result(std::vector<Activity> activities) {
   ActivityFile file;
   file.activities = std::move(activities);
   file.creator = "tramlix";
-  file.device_info = std::move(device_info);
   return file;
 }
 

@@ -290,14 +290,6 @@ std::string ascii_lowered(std::string_view text) {
   return lowered;
 }
 
-bool equals_ascii_ci(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (ascii_lower(text[i]) != lower[i]) return false;
-  }
-  return true;
-}
-
 std::string_view trim_xml_whitespace(std::string_view text) {
   constexpr std::string_view kBlanks = " \t\r\n";
   const auto first = text.find_first_not_of(kBlanks);
@@ -430,14 +422,27 @@ std::string utf8_lossy(std::string_view bytes) {
 }
 
 // Only well-formed characters are white space: an ill-formed sequence (an overlong space, say)
-// stops the trimming like any other text.
+// stops the trimming like any other text. Every number of a document comes through here, so
+// ASCII is told apart without decoding.
 std::string_view trim_unicode_whitespace(std::string_view text) {
   while (!text.empty()) {
+    const auto byte = static_cast<unsigned char>(text.front());
+    if (byte < 0x80) {
+      if (!is_unicode_whitespace(byte)) break;
+      text.remove_prefix(1);
+      continue;
+    }
     const Sequence first = sequence_at(text, 0);
     if (!first.valid || !is_unicode_whitespace(first.code_point)) break;
     text.remove_prefix(first.length);
   }
   while (!text.empty()) {
+    const auto byte = static_cast<unsigned char>(text.back());
+    if (byte < 0x80) {
+      if (!is_unicode_whitespace(byte)) break;
+      text.remove_suffix(1);
+      continue;
+    }
     // Step back over continuation bytes to the start of the last character.
     std::size_t start = text.size() - 1;
     while (start > 0 && text.size() - start < 4 &&

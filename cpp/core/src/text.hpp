@@ -2,6 +2,7 @@
 // ASCII case and UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -55,7 +56,13 @@ constexpr char ascii_lower(char c) {
 std::string ascii_lowered(std::string_view text);
 
 // Whether `text` is `lower` (lower-case ASCII) in any ASCII letter case.
-bool equals_ascii_ci(std::string_view text, std::string_view lower);
+inline bool equals_ascii_ci(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (ascii_lower(text[i]) != lower[i]) return false;
+  }
+  return true;
+}
 
 // `bytes` as valid UTF-8: every invalid sequence becomes U+FFFD.
 std::string utf8_lossy(std::string_view bytes);

@@ -396,14 +396,14 @@ std::expected<ActivityFile, Error> ActivityMapper::finish() && {
   if (finished_.empty()) {
     return std::unexpected(Error::invalid_data(kFormat.label(), "no record messages found"));
   }
+  ActivityFile file = read_result(std::move(finished_));
   // A file that says nothing of its recorder may still describe some device.
-  std::optional<DeviceInfo> device;
   if (creator_.seen) {
-    device = std::move(creator_.info);
+    file.device_info = std::move(creator_.info);
   } else if (any_device_.seen) {
-    device = std::move(any_device_.info);
+    file.device_info = std::move(any_device_.info);
   }
-  return read_result(std::move(finished_), std::move(device));
+  return file;
 }
 
 std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, ActivityMapper& mapper,
