@@ -421,40 +421,47 @@ std::string utf8_lossy(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
+// The length of the white-space character at the front of `text`, 0 when another stands there.
 // Only well-formed characters are white space: an ill-formed sequence (an overlong space, say)
-// stops the trimming like any other text. Every number of a document comes through here, so
-// ASCII is told apart without decoding.
+// stops the trimming like any other text. Every number of a document is trimmed, so ASCII is
+// told apart without decoding.
+std::size_t leading_space(std::string_view text) {
+  const auto byte = static_cast<unsigned char>(text.front());
+  if (byte < 0x80) return is_unicode_whitespace(byte) ? 1 : 0;
+  const Sequence first = sequence_at(text, 0);
+  return first.valid && is_unicode_whitespace(first.code_point) ? first.length : 0;
+}
+
+// The same at the back of `text`.
+std::size_t trailing_space(std::string_view text) {
+  const auto byte = static_cast<unsigned char>(text.back());
+  if (byte < 0x80) return is_unicode_whitespace(byte) ? 1 : 0;
+  // Step back over continuation bytes to the start of the last character.
+  std::size_t start = text.size() - 1;
+  while (start > 0 && text.size() - start < 4 &&
+         (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+    --start;
+  }
+  const Sequence last = sequence_at(text, start);
+  const bool space =
+      last.valid && start + last.length == text.size() && is_unicode_whitespace(last.code_point);
+  return space ? last.length : 0;
+}
+
+}  // namespace
+
 std::string_view trim_unicode_whitespace(std::string_view text) {
   while (!text.empty()) {
-    const auto byte = static_cast<unsigned char>(text.front());
-    if (byte < 0x80) {
-      if (!is_unicode_whitespace(byte)) break;
-      text.remove_prefix(1);
-      continue;
-    }
-    const Sequence first = sequence_at(text, 0);
-    if (!first.valid || !is_unicode_whitespace(first.code_point)) break;
-    text.remove_prefix(first.length);
+    const std::size_t space = leading_space(text);
+    if (space == 0) break;
+    text.remove_prefix(space);
   }
   while (!text.empty()) {
-    const auto byte = static_cast<unsigned char>(text.back());
-    if (byte < 0x80) {
-      if (!is_unicode_whitespace(byte)) break;
-      text.remove_suffix(1);
-      continue;
-    }
-    // Step back over continuation bytes to the start of the last character.
-    std::size_t start = text.size() - 1;
-    while (start > 0 && text.size() - start < 4 &&
-           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
-      --start;
-    }
-    const Sequence last = sequence_at(text, start);
-    if (!last.valid || start + last.length != text.size() ||
-        !is_unicode_whitespace(last.code_point)) {
-      break;
-    }
-    text.remove_suffix(last.length);
+    const std::size_t space = trailing_space(text);
+    if (space == 0) break;
+    text.remove_suffix(space);
   }
   return text;
 }
