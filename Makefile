@@ -12,7 +12,7 @@ JOBS ?= 2
 BUILD := build
 EXAMPLE := examples/run
 DIST := dist
-.PHONY: all run install profile wheel sdist test test-cpp test-python test-abi3 test-sdist bench clean
+.PHONY: all run install profile wheel sdist test test-cpp test-python test-abi3 test-sdist lint bench clean
 
 all: install
 
@@ -77,6 +77,17 @@ test-abi3: install
 
 test-sdist: sdist
 	tools/check-sdist $(DIST)/tramlix-*.tar.gz
+
+# Python by ruff (checks and formatting), C++ by clang-format in the style of .clang-format; the
+# generated FIT profile is left as its generator writes it. Both only check: `ruff format` and
+# `clang-format -i` fix what they report.
+LINT_TOOLS := ruff==0.17.6 clang-format==14.0.6
+lint: $(VPY)
+	$(VPY) -m pip install -q $(LINT_TOOLS)
+	$(VENV)/bin/ruff check .
+	$(VENV)/bin/ruff format --check .
+	find bench cpp fuzz tests -path cpp/fit/profile -prune -o \( -name '*.cpp' -o -name '*.hpp' \) \
+	  -print | sort | xargs $(VENV)/bin/clang-format --dry-run --Werror
 
 bench: install
 	tools/install-test-deps

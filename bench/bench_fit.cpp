@@ -14,11 +14,11 @@
 
 namespace {
 
-
-
-void report(const char* file, const char* what, double seconds, std::size_t bytes, std::size_t count) {
+void report(const char* file, const char* what, double seconds, std::size_t bytes,
+            std::size_t count) {
   std::printf(
-      "{\"file\": \"%s\", \"what\": \"%s\", \"median_s\": %.9f, \"mb_per_s\": %.3f, \"messages\": %zu}\n",
+      "{\"file\": \"%s\", \"what\": \"%s\", \"median_s\": %.9f, \"mb_per_s\": %.3f, \"messages\": "
+      "%zu}\n",
       file, what, seconds, bytes / seconds / 1e6, count);
 }
 

@@ -16,8 +16,6 @@
 
 namespace {
 
-
-
 void XMLCALL empty_start(void*, const XML_Char*, const XML_Char**) {}
 void XMLCALL empty_end(void*, const XML_Char*) {}
 void XMLCALL empty_text(void*, const XML_Char*, int) {}
@@ -36,14 +34,15 @@ void bare_expat(const std::string& bytes) {
 std::string only;  // when set, the one measurement to run (for profiling)
 
 void report(const char* file, const char* what, double seconds, std::size_t bytes) {
-  std::printf("{\"file\": \"%s\", \"what\": \"%s\", \"median_s\": %.9f, \"mb_per_s\": %.3f}\n", file,
-              what, seconds, bytes / seconds / 1e6);
+  std::printf("{\"file\": \"%s\", \"what\": \"%s\", \"median_s\": %.9f, \"mb_per_s\": %.3f}\n",
+              file, what, seconds, bytes / seconds / 1e6);
 }
 
 }  // namespace
 
 // Runs and reports one measurement unless --only names another.
-void measure(const char* file, const char* what, std::size_t bytes, const std::function<void()>& work) {
+void measure(const char* file, const char* what, std::size_t bytes,
+             const std::function<void()>& work) {
   if (only.empty() || only == what) report(file, what, bench::median_seconds(work), bytes);
 }
 

@@ -35,7 +35,9 @@ WORK = ROOT / "build" / "bench"
 def median_time(work, min_runs: int = 5, min_seconds: float = 0.5, max_runs: int = 200) -> float:
     times: list[float] = []
     started = time.perf_counter()
-    while len(times) < min_runs or (time.perf_counter() - started < min_seconds and len(times) < max_runs):
+    while len(times) < min_runs or (
+        time.perf_counter() - started < min_seconds and len(times) < max_runs
+    ):
         begin = time.perf_counter()
         work()
         times.append(time.perf_counter() - begin)
@@ -47,7 +49,9 @@ def example(name: str, points: int) -> Path:
     path = WORK / name
     if not path.exists():
         script = ROOT / "examples" / "make_example.py"
-        subprocess.run([sys.executable, str(script), "--points", str(points), "--out", str(path)], check=True)
+        subprocess.run(
+            [sys.executable, str(script), "--points", str(points), "--out", str(path)], check=True
+        )
     return path
 
 
@@ -79,13 +83,25 @@ class Table:
     def __init__(self) -> None:
         self.rows: list[tuple[str, str, str, str, str, str]] = []
 
-    def add(self, task: str, file: str, ours: float, peer: float | None, peer_name: str, target: str) -> None:
+    def add(
+        self, task: str, file: str, ours: float, peer: float | None, peer_name: str, target: str
+    ) -> None:
         ratio = f"{peer / ours:,.1f}x" if peer else ""
         self.rows.append(
-            (task, file, f"{ours * 1e3:,.2f} ms", f"{peer * 1e3:,.1f} ms" if peer else "", ratio, target)
+            (
+                task,
+                file,
+                f"{ours * 1e3:,.2f} ms",
+                f"{peer * 1e3:,.1f} ms" if peer else "",
+                ratio,
+                target,
+            )
         )
-        print(f"  {task:<28} {file:<36} tramlix {ours * 1e3:10.2f} ms   {peer_name} "
-              f"{(peer or 0) * 1e3:10.1f} ms   {ratio:>8}   target {target}", flush=True)
+        print(
+            f"  {task:<28} {file:<36} tramlix {ours * 1e3:10.2f} ms   {peer_name} "
+            f"{(peer or 0) * 1e3:10.1f} ms   {ratio:>8}   target {target}",
+            flush=True,
+        )
 
     def markdown(self) -> str:
         lines = ["| task | file | tramlix | peer | ratio | target |", "|---|---|---|---|---|---|"]
@@ -99,24 +115,48 @@ def gpx_rows(table: Table, path: Path) -> None:
     name = path.name
     ours = tramlix.loads(data)
     theirs = gpxpy.parse(text)
-    table.add("read GPX", name, median_time(lambda: tramlix.loads(data)),
-              median_time(lambda: gpxpy.parse(text), min_runs=3), "gpxpy.parse", ">= 30x")
-    table.add("write GPX", name, median_time(ours.to_gpx),
-              median_time(theirs.to_xml, min_runs=3), "gpxpy.to_xml", ">= 20x")
+    table.add(
+        "read GPX",
+        name,
+        median_time(lambda: tramlix.loads(data)),
+        median_time(lambda: gpxpy.parse(text), min_runs=3),
+        "gpxpy.parse",
+        ">= 30x",
+    )
+    table.add(
+        "write GPX",
+        name,
+        median_time(ours.to_gpx),
+        median_time(theirs.to_xml, min_runs=3),
+        "gpxpy.to_xml",
+        ">= 20x",
+    )
     activities = ours.activities  # gpxpy measures every track of the document: so do we
 
     def moving_data() -> None:
         for activity in activities:
             activity.moving_data()
 
-    table.add("moving_data()", name, median_time(moving_data),
-              median_time(theirs.get_moving_data, min_runs=3), "gpxpy.get_moving_data", ">= 50x")
+    table.add(
+        "moving_data()",
+        name,
+        median_time(moving_data),
+        median_time(theirs.get_moving_data, min_runs=3),
+        "gpxpy.get_moving_data",
+        ">= 50x",
+    )
 
 
 def tcx_rows(table: Table, path: Path) -> None:
     data = path.read_bytes()
-    table.add("read TCX", path.name, median_time(lambda: tramlix.loads(data)),
-              median_time(lambda: TCXReader().read(str(path)), min_runs=3), "tcxreader", ">= 20x")
+    table.add(
+        "read TCX",
+        path.name,
+        median_time(lambda: tramlix.loads(data)),
+        median_time(lambda: TCXReader().read(str(path)), min_runs=3),
+        "tcxreader",
+        ">= 20x",
+    )
 
 
 def loads_cleanly(path: Path) -> bool:
@@ -140,8 +180,17 @@ def fit_rows(table: Table, path: Path) -> None:
                 pass
 
     ours = median_time(lambda: tramlix.load(path))
-    table.add("load FIT", path.name, ours, median_time(sdk, min_runs=3), "garmin_fit_sdk", ">= 100x")
-    table.add("load FIT", path.name, ours, median_time(fitdecode_frames, min_runs=3), "fitdecode", ">= 50x")
+    table.add(
+        "load FIT", path.name, ours, median_time(sdk, min_runs=3), "garmin_fit_sdk", ">= 100x"
+    )
+    table.add(
+        "load FIT",
+        path.name,
+        ours,
+        median_time(fitdecode_frames, min_runs=3),
+        "fitdecode",
+        ">= 50x",
+    )
 
 
 def fit_write_rows(table: Table, path: Path) -> None:
@@ -159,8 +208,14 @@ def fit_write_rows(table: Table, path: Path) -> None:
             encoder.on_mesg(record_num, record)
         encoder.close()
 
-    table.add("write FIT", path.name, median_time(activity_file.to_fit),
-              median_time(sdk, min_runs=3), "garmin_fit_sdk Encoder", ">= 50x")
+    table.add(
+        "write FIT",
+        path.name,
+        median_time(activity_file.to_fit),
+        median_time(sdk, min_runs=3),
+        "garmin_fit_sdk Encoder",
+        ">= 50x",
+    )
 
 
 GPSBABEL_FORMAT = {".gpx": "gpx", ".tcx": "gtrnctr", ".fit": "garmin_fit"}
@@ -175,11 +230,23 @@ def conversion_rows(table: Table, source: Path, suffix: str) -> None:
     babel_time = median_time(lambda: run_process(babel), min_runs=5)
     task = f"{source.suffix[1:].upper()} -> {suffix[1:].upper()}"
     target_ratio = ">= 10x" if source.suffix == ".fit" else ">= 4x"
-    table.add(f"convert {task} (in process)", source.name,
-              median_time(lambda: tramlix.convert(source, target)), babel_time, "gpsbabel", target_ratio)
+    table.add(
+        f"convert {task} (in process)",
+        source.name,
+        median_time(lambda: tramlix.convert(source, target)),
+        babel_time,
+        "gpsbabel",
+        target_ratio,
+    )
     cli = [str(Path(sys.executable).with_name("tramlix")), "convert", str(source), str(target)]
-    table.add(f"convert {task} (CLI process)", source.name,
-              median_time(lambda: run_process(cli), min_runs=5), babel_time, "gpsbabel", "> 1x")
+    table.add(
+        f"convert {task} (CLI process)",
+        source.name,
+        median_time(lambda: run_process(cli), min_runs=5),
+        babel_time,
+        "gpsbabel",
+        "> 1x",
+    )
 
 
 def gzip_lines(paths: list[Path]) -> list[str]:
@@ -190,15 +257,24 @@ def gzip_lines(paths: list[Path]) -> list[str]:
     for path in paths:
         data = path.read_bytes()
         packed = gzip.compress(data, compresslevel=6, mtime=0)
-        plain_time = median_time(lambda: tramlix.loads(data))
-        packed_time = median_time(lambda: tramlix.loads(packed))
-        line = (f"| {path.name} | {len(packed) / 1e6:.2f} MB of {len(data) / 1e6:.2f} MB | "
-                f"{plain_time * 1e3:.2f} ms | {packed_time * 1e3:.2f} ms | "
-                f"{len(packed) / packed_time / 1e6:,.0f} MB/s ({len(data) / packed_time / 1e6:,.0f} MB/s "
-                "uncompressed) |")  # fmt: skip
+        plain_time = median_time(lambda data=data: tramlix.loads(data))
+        packed_time = median_time(lambda packed=packed: tramlix.loads(packed))
+        line = (
+            f"| {path.name} | {len(packed) / 1e6:.2f} MB of {len(data) / 1e6:.2f} MB | "
+            f"{plain_time * 1e3:.2f} ms | {packed_time * 1e3:.2f} ms | "
+            f"{len(packed) / packed_time / 1e6:,.0f} MB/s "
+            f"({len(data) / packed_time / 1e6:,.0f} MB/s uncompressed) |"
+        )
         lines.append(line)
         print(f"  {line}", flush=True)
     return lines
+
+
+def bench_rows(binary: Path, paths: list[Path]) -> list[dict]:
+    """What a C++ benchmark prints for the files: one JSON object per line."""
+    command = [str(binary), *map(str, paths)]
+    out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
+    return [json.loads(line) for line in out.splitlines()]
 
 
 def main() -> None:
@@ -206,7 +282,9 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--cxx-bench", type=Path, help="the C++ XML benchmark (tramlix-bench)")
     parser.add_argument("--fit-bench", type=Path, help="the C++ FIT benchmark (tramlix-fit-bench)")
-    parser.add_argument("--out", type=Path, default=WORK / "results.md", help="where to write the table")
+    parser.add_argument(
+        "--out", type=Path, default=WORK / "results.md", help="where to write the table"
+    )
     args = parser.parse_args()
 
     WORK.mkdir(parents=True, exist_ok=True)
@@ -222,11 +300,15 @@ def main() -> None:
         backend = "lxml"
     except ImportError:
         backend = "xml.etree"
-    print(f"tramlix {tramlix.__version__}, gpxpy {gpxpy.__version__} on {backend}, "
-          f"Python {sys.version.split()[0]}")
+    print(
+        f"tramlix {tramlix.__version__}, gpxpy {gpxpy.__version__} on {backend}, "
+        f"Python {sys.version.split()[0]}"
+    )
     for path in (large, large_tcx):
-        print(f"large example: {path} ({path.stat().st_size / 1e6:.1f} MB, "
-              f"{tramlix.load(path).point_count:,} points)")
+        print(
+            f"large example: {path} ({path.stat().st_size / 1e6:.1f} MB, "
+            f"{tramlix.load(path).point_count:,} points)"
+        )
     table = Table()
     for path in files:
         gpx_rows(table, path)
@@ -238,7 +320,9 @@ def main() -> None:
         tcx_rows(table, path)
     fit_files: list[Path] = []
     if CORPUS.is_dir():
-        fit_files = [p for p in sorted((CORPUS / "fit").glob("*.fit")) if p.stat().st_size > 100_000]
+        fit_files = [
+            p for p in sorted((CORPUS / "fit").glob("*.fit")) if p.stat().st_size > 100_000
+        ]
         fit_files = [p for p in fit_files if loads_cleanly(p)]
         fit_files.sort(key=lambda p: p.name != "activity-large-fenxi2-multisport.fit")
     for path in fit_files:
@@ -255,42 +339,48 @@ def main() -> None:
         conversion_rows(table, large, ".fit")
         conversion_rows(table, large_tcx, ".fit")
     else:
-        print("  gpsbabel is not installed: conversions are not compared (apt-get install gpsbabel)")
+        print(
+            "  gpsbabel is not installed: conversions are not compared (apt-get install gpsbabel)"
+        )
 
     ratio = threads_ratio(large.read_bytes())
     print(f"  two threads loading at once: {ratio:.2f}x the throughput of one (target >= 1.7x)")
-    extra = [f"Two threads loading {large.name} at once: {ratio:.2f}x the throughput of one (target >= 1.7x)."]
+    extra = [
+        f"Two threads loading {large.name} at once: {ratio:.2f}x the throughput of one "
+        "(target >= 1.7x)."
+    ]
     extra += gzip_lines(fit_files[:1] + [large])
 
     if args.cxx_bench:
         xml_files = files + tcx_files
-        out = subprocess.run([str(args.cxx_bench)] + [str(p) for p in xml_files],
-                             check=True, capture_output=True, text=True).stdout
         results: dict[tuple[str, str], dict] = {}
-        for line in out.splitlines():
-            row = json.loads(line)
+        for row in bench_rows(args.cxx_bench, xml_files):
             results[(Path(row["file"]).name, row["what"])] = row
         extra.append("")
-        extra.append("| file | expat, empty handlers | tramlix reader | reader / expat (target >= 60%) |")
+        extra.append(
+            "| file | expat, empty handlers | tramlix reader | reader / expat (target >= 60%) |"
+        )
         extra.append("|---|---|---|---|")
         for path in xml_files:
             bare = results[(path.name, "expat_bare")]["mb_per_s"]
             read = results[(path.name, "read")]["mb_per_s"]
-            line = f"| {path.name} | {bare:,.0f} MB/s | {read:,.0f} MB/s | {100 * read / bare:.0f}% |"
+            line = (
+                f"| {path.name} | {bare:,.0f} MB/s | {read:,.0f} MB/s | {100 * read / bare:.0f}% |"
+            )
             extra.append(line)
             print(f"  {line}")
 
     if args.fit_bench and fit_files:
-        out = subprocess.run([str(args.fit_bench)] + [str(p) for p in fit_files],
-                             check=True, capture_output=True, text=True).stdout
         extra += ["", "| file | typed decoder alone | whole FIT read (loads) |", "|---|---|---|"]
         rows: dict[str, dict[str, dict]] = {}
-        for line in out.splitlines():
-            row = json.loads(line)
+        for row in bench_rows(args.fit_bench, fit_files):
             rows.setdefault(Path(row["file"]).name, {})[row["what"]] = row
         for name, row in rows.items():
-            line = (f"| {name} | {row['typed_decoder']['mb_per_s']:,.0f} MB/s "
-                    f"({row['typed_decoder']['messages']:,} messages) | {row['loads']['mb_per_s']:,.0f} MB/s |")
+            line = (
+                f"| {name} | {row['typed_decoder']['mb_per_s']:,.0f} MB/s "
+                f"({row['typed_decoder']['messages']:,} messages) | "
+                f"{row['loads']['mb_per_s']:,.0f} MB/s |"
+            )
             extra.append(line)
             print(f"  {line}")
 

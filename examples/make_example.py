@@ -15,14 +15,15 @@ from __future__ import annotations
 
 import argparse
 import bisect
+import itertools
 import math
 import random
-from datetime import datetime, timedelta, timezone
+from datetime import UTC, datetime, timedelta
 from pathlib import Path
 
 import tramlix
 
-START = datetime(2024, 5, 1, 6, 30, tzinfo=timezone.utc)
+START = datetime(2024, 5, 1, 6, 30, tzinfo=UTC)
 CENTRE = (46.0569, 14.5058)  # latitude, longitude (Ljubljana)
 LOOP_METRES = 10_400.0
 EARTH_RADIUS = 6_371_008.8
@@ -31,7 +32,12 @@ EARTH_RADIUS = 6_371_008.8
 def elevation_at(fraction: float) -> float:
     """Elevation along the loop: two climbs of different height over a rolling base."""
     angle = 2 * math.pi * fraction
-    return 296.0 + 38.0 * math.sin(angle) ** 2 + 14.0 * math.sin(3 * angle + 0.7) + 6.0 * math.sin(9 * angle)
+    return (
+        296.0
+        + 38.0 * math.sin(angle) ** 2
+        + 14.0 * math.sin(3 * angle + 0.7)
+        + 6.0 * math.sin(9 * angle)
+    )
 
 
 def _loop_shape(angle: float) -> tuple[float, float]:
@@ -43,11 +49,11 @@ def _loop_shape(angle: float) -> tuple[float, float]:
 def _build_loop(vertices: int = 4000) -> tuple[list[tuple[float, float]], list[float]]:
     """The loop as a dense polyline scaled to LOOP_METRES, with cumulative distances."""
     shape = [_loop_shape(2 * math.pi * i / vertices) for i in range(vertices + 1)]
-    length = sum(math.dist(a, b) for a, b in zip(shape, shape[1:]))
+    length = sum(math.dist(a, b) for a, b in itertools.pairwise(shape))
     scale = LOOP_METRES / length
     offsets = [(north * scale, east * scale) for north, east in shape]
     cumulative = [0.0]
-    for a, b in zip(offsets, offsets[1:]):
+    for a, b in itertools.pairwise(offsets):
         cumulative.append(cumulative[-1] + math.dist(a, b))
     return offsets, cumulative
 
@@ -82,7 +88,7 @@ def build(points: int, seconds_per_point: float, seed: int) -> tramlix.ActivityF
     distance = 0.0
     heart_rate = 96.0
     fraction = 0.0
-    for index in range(points):
+    for _ in range(points):
         stopped = stop_at <= clock < stop_at + stop_for
         climb = elevation_at(fraction + 0.002) - elevation_at(fraction)
         grade = climb / (LOOP_METRES * 0.002)
@@ -102,7 +108,9 @@ def build(points: int, seconds_per_point: float, seed: int) -> tramlix.ActivityF
             heart_rate_bpm=round(heart_rate),
             cadence_rpm=0 if stopped else round(86 + 4 * target_speed / 3.25 + rng.gauss(0, 0.8)),
             speed_mps=round(target_speed, 3),
-            power_watts=0 if stopped else round(170 + 28 * target_speed + 520 * max(grade, 0.0) + rng.gauss(0, 6)),
+            power_watts=0
+            if stopped
+            else round(170 + 28 * target_speed + 520 * max(grade, 0.0) + rng.gauss(0, 6)),
             temperature_c=round(13 + 4 * clock / total_seconds),
         )
         segments[clock >= pause_at].append(point)
@@ -123,13 +131,21 @@ def build(points: int, seconds_per_point: float, seed: int) -> tramlix.ActivityF
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--points", type=int, default=1800, help="number of track points (default 1800)")
     parser.add_argument(
-        "--seconds-per-point", type=float, default=None, help="recording interval (default: an hour in all)"
+        "--points", type=int, default=1800, help="number of track points (default 1800)"
+    )
+    parser.add_argument(
+        "--seconds-per-point",
+        type=float,
+        default=None,
+        help="recording interval (default: an hour in all)",
     )
     parser.add_argument("--seed", type=int, default=2024, help="seed of the sensor noise")
     parser.add_argument(
-        "--out", type=Path, action="append", help="file to write; the extension names the format (repeatable)"
+        "--out",
+        type=Path,
+        action="append",
+        help="file to write; the extension names the format (repeatable)",
     )
     args = parser.parse_args()
     interval = args.seconds_per_point or 3600.0 / args.points

@@ -2,8 +2,8 @@
 // an error, and a file it reads is written in every format (leaving out what a format cannot
 // carry) and read back.
 //
-// Built once per format (TRAMLIX_FUZZ_FORMAT = Gpx, Tcx or Fit) so that each reader is fed
-// directly, without the content sniffing in front of it.
+// Built once per format (TRAMLIX_FUZZ_FORMAT = "gpx", "tcx", "fit": a Format name) so that each
+// reader is fed directly, without the content sniffing in front of it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,13 +13,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using tramlix::Format;
-  auto file = tramlix::loads(std::span(data, size), Format::TRAMLIX_FUZZ_FORMAT);
+  static const Format fed = Format::from_str(TRAMLIX_FUZZ_FORMAT).value();
+  auto file = tramlix::loads(std::span(data, size), fed);
   if (!file) {
     (void)file.error().display();
     return 0;
   }
   (void)tramlix::to_json(*file);
-  for (Format format : {Format::Gpx, Format::Tcx, Format::Fit}) {
+  for (const Format format : Format::all()) {
     auto bytes = tramlix::dumps(*file, format);
     if (!bytes) std::abort();  // every model has a document in every format
     const std::span written(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto loaded = tramlix::loads(bytes);
   if (recovery.problems.empty() != loaded.has_value()) std::abort();
   if (loaded && *loaded != recovery.file) std::abort();
-  for (Format format : {Format::Gpx, Format::Tcx, Format::Fit}) {
+  for (const Format format : Format::all()) {
     if (!tramlix::dumps(recovery.file, format)) std::abort();
   }
   return 0;

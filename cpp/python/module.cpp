@@ -1,4 +1,5 @@
 // The _tramlix module: its functions and its one-time initialisation.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -84,8 +85,7 @@ PyMethodDef module_functions[] = {
 
 // Functions of the module that its fixed __all__ does not list; the package exports them.
 PyMethodDef unlisted_functions[] = {
-    {"recover", method(recover_function), METH_VARARGS | METH_KEYWORDS,
-     "recover(source)\n--\n\n"},
+    {"recover", method(recover_function), METH_VARARGS | METH_KEYWORDS, "recover(source)\n--\n\n"},
 };
 
 // Each attribute's name goes into __all__ first, so __all__ lists them in the order added.
@@ -134,6 +134,17 @@ void register_attributes(PyObject* module) {
       throw_error_already_set();
     }
   }
+  // The names of the formats ("gpx", ...), for the command line's help texts.
+  const std::span<const Format> formats = Format::all();
+  nb::object names = checked(PyTuple_New(static_cast<Py_ssize_t>(formats.size())));
+  for (std::size_t i = 0; i < formats.size(); ++i) {
+    // PyTuple_SetItem takes the reference, whether it succeeds or not.
+    const Py_ssize_t at = static_cast<Py_ssize_t>(i);
+    if (PyTuple_SetItem(names.ptr(), at, to_python(formats[i].name()).release().ptr()) != 0) {
+      throw_error_already_set();
+    }
+  }
+  if (PyModule_AddObjectRef(module, "_formats", names.ptr()) != 0) throw_error_already_set();
 }
 
 // The module is built once per process. The classes are process-wide, so only the interpreter

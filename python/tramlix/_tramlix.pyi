@@ -19,6 +19,8 @@ __all__ = [
     "loads",
     "convert",
 ]
+# The formats' names in lower case ("gpx", ...), as file extensions spell them.
+_formats: tuple[str, ...]
 
 class _IsoFormat(Protocol):
     def isoformat(self) -> str: ...

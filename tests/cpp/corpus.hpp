@@ -77,8 +77,8 @@ inline std::vector<std::string> schema_errors(const std::vector<std::string>& do
       }
     }
   }
-  if (status != 0 && std::all_of(errors.begin(), errors.end(),
-                                 [](const std::string& e) { return e.empty(); })) {
+  if (status != 0 &&
+      std::all_of(errors.begin(), errors.end(), [](const std::string& e) { return e.empty(); })) {
     errors.assign(documents.size(), output.empty() ? "xmllint failed" : output);
   }
   fs::remove_all(folder);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tramlix/format.hpp"
+#include "tramlix/io.hpp"
 
 namespace tramlix {
 namespace {
@@ -20,14 +21,44 @@ std::string shown(const std::expected<Format, Error>& result) {
 TEST(Format, FromStrTrimsBlanksAndLeadingDotsInAnyCase) {
   // The error names what was left after trimming and lower-casing.
   const auto refused = [](std::string_view name) { return std::string(kUnsupported) += name; };
-  const std::pair<std::string_view, std::string> cases[] = {
-      {"\t..gPx\n", "GPX"}, {".TCX", "TCX"}, {"fit", "FIT"}, {"...", refused("")},
-      {" .KML", refused("kml")}, {". gpx", refused(" gpx")}, {"gpx1", refused("gpx1")},
-      {"\u00C9", refused("\u00C9")}};
+  const std::pair<std::string_view, std::string> cases[] = {{"\t..gPx\n", "GPX"},
+                                                            {".TCX", "TCX"},
+                                                            {"fit", "FIT"},
+                                                            {"...", refused("")},
+                                                            {" .KML", refused("kml")},
+                                                            {". gpx", refused(" gpx")},
+                                                            {"gpx1", refused("gpx1")},
+                                                            {"\u00C9", refused("\u00C9")}};
   for (const auto& [text, shown_as] : cases) EXPECT_EQ(shown(Format::from_str(text)), shown_as);
 }
 
-std::vector<std::uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> bytes(std::string_view text) {
+  return {text.begin(), text.end()};
+}
+
+// Every format has a name that reads back, a label, and content that sniffs as itself: what
+// dumps writes is recognised without the extension's help.
+TEST(Format, EachFormatIsNamedLabelledAndRecognised) {
+  ActivityFile file;
+  file.activities.push_back(
+      Activity{.segments = {Segment{.points = {TrackPoint{.time = UtcInstant{1'700'000'000, 0},
+                                                          .latitude = 52.5,
+                                                          .longitude = 13.4}}}}});
+  std::vector<std::string_view> labels;
+  for (const Format format : Format::all()) {
+    labels.push_back(format.label());
+    EXPECT_EQ(Format::from_str(format.name()), format) << format.label();
+    const auto written = dumps(file, format);
+    ASSERT_TRUE(written) << written.error().display();
+    EXPECT_EQ(Format::detect(bytes(*written)), format) << format.label();
+  }
+  EXPECT_EQ(labels, (std::vector<std::string_view>{"GPX", "TCX", "FIT"}));
+  // A value from outside the enumerators has neither, and no reader or writer.
+  const Format stray = static_cast<Format::Value>(7);
+  EXPECT_EQ(stray.label(), "");
+  EXPECT_EQ(shown(Format::from_str(stray.name())), kUnsupported);
+  EXPECT_EQ(dumps(file, stray).error().display(), std::string(kUnsupported) + "unknown format");
+}
 
 TEST(Format, DetectFitNeedsTheHeaderAndTwoMoreBytes) {
   const std::tuple<char, std::size_t, bool> cases[] = {
@@ -64,8 +95,10 @@ TEST(Format, DetectXmlByRootElementThenByMarker) {
       {"<!--" + blanks + "--><?pi?>\n<gpx:gpx xmlns:gpx='x'>", "GPX"},
       {" \t\r\n" + tcx, "TCX"},
       {"\xEF\xBB\xBF\n " + tcx, "TCX"},
-      {utf16(gpx, false, true), "GPX"}, {utf16(gpx, true, true), "GPX"},
-      {utf16("\n" + gpx, false, false), "GPX"}, {utf16(tcx, true, false), "TCX"},
+      {utf16(gpx, false, true), "GPX"},
+      {utf16(gpx, true, true), "GPX"},
+      {utf16("\n" + gpx, false, false), "GPX"},
+      {utf16(tcx, true, false), "TCX"},
       // No recognised root: a marker in the first 4096 bytes still decides, GPX first.
       {"<other><gpx></gpx><TrainingCenterDatabase/>", "GPX"},
       {"<other><x:gpx/><TrainingCenterDatabase/>", "TCX"},

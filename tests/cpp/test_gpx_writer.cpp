@@ -84,8 +84,8 @@ TEST(GpxWriter, PointsAndTheirReadBack) {
 TEST(GpxWriter, WhatGpxCannotCarryIsLeftOutAndCounted) {
   constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  const UtcInstant year0{-62167219200, 0};                 // 0000-01-01T00:00:00Z
-  const UtcInstant leap{1483228799, 1'500'000'000};        // 2016-12-31T23:59:60.5Z
+  const UtcInstant year0{-62167219200, 0};           // 0000-01-01T00:00:00Z
+  const UtcInstant leap{1483228799, 1'500'000'000};  // 2016-12-31T23:59:60.5Z
   const UtcInstant t{k20240501, 0};
   struct Case {
     TrackPoint point;
@@ -103,20 +103,34 @@ TEST(GpxWriter, WhatGpxCannotCarryIsLeftOutAndCounted) {
       {{.time = t, .latitude = 45.0, .longitude = kInf}, "", Omission::PointWithoutPosition, 1},
       // 180 is the meridian of -180, which is how GPX has it.
       {{.time = t, .latitude = 45.0, .longitude = 180.0},
-       "<trkpt lat=\"45.0\" lon=\"-180.0\">" + time + "</trkpt>", Omission::NotFinite, 0},
-      {{.time = t, .latitude = 45.0, .longitude = 7.0, .elevation_m = kNan, .distance_m = -kInf,
-        .heart_rate_bpm = 150, .speed_mps = kInf},
+       "<trkpt lat=\"45.0\" lon=\"-180.0\">" + time + "</trkpt>",
+       Omission::NotFinite,
+       0},
+      {{.time = t,
+        .latitude = 45.0,
+        .longitude = 7.0,
+        .elevation_m = kNan,
+        .distance_m = -kInf,
+        .heart_rate_bpm = 150,
+        .speed_mps = kInf},
        "<trkpt lat=\"45.0\" lon=\"7.0\">" + time +
            "<extensions><gpxtpx:TrackPointExtension><gpxtpx:hr>150</gpxtpx:hr>"
            "</gpxtpx:TrackPointExtension></extensions></trkpt>",
-       Omission::NotFinite, 3},
+       Omission::NotFinite,
+       3},
       // No extension block at all when its only value goes.
       {{.time = t, .latitude = 45.0, .longitude = 7.0, .speed_mps = kNan},
-       "<trkpt lat=\"45.0\" lon=\"7.0\">" + time + "</trkpt>", Omission::NotFinite, 1},
+       "<trkpt lat=\"45.0\" lon=\"7.0\">" + time + "</trkpt>",
+       Omission::NotFinite,
+       1},
       {{.time = year0, .latitude = 45.0, .longitude = 7.0},
-       "<trkpt lat=\"45.0\" lon=\"7.0\"></trkpt>", Omission::OutOfRange, 1},
+       "<trkpt lat=\"45.0\" lon=\"7.0\"></trkpt>",
+       Omission::OutOfRange,
+       1},
       {{.time = leap, .latitude = 45.0, .longitude = 7.0},
-       "<trkpt lat=\"45.0\" lon=\"7.0\"></trkpt>", Omission::OutOfRange, 1},
+       "<trkpt lat=\"45.0\" lon=\"7.0\"></trkpt>",
+       Omission::OutOfRange,
+       1},
   };
   ActivityFile all;
   Segment& every = all.activities.emplace_back().segments.emplace_back();

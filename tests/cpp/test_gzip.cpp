@@ -97,7 +97,9 @@ TEST(Gzip, OutputStopsAtTheBound) {
   EXPECT_EQ(inflated(gz("a"), 0), over + "0 bytes");
 }
 
-std::span<const std::uint8_t> span(const Bytes& bytes) { return bytes; }
+std::span<const std::uint8_t> span(const Bytes& bytes) {
+  return bytes;
+}
 
 TEST(Gzip, LoadsUnpacksOneLayerWhateverTheFormat) {
   constexpr std::string_view kGpx =

@@ -65,8 +65,11 @@ TEST_F(Io, SaveTakesTheFormatFromTheExtension) {
   EXPECT_NEAR(fit->activities.at(0).segments.at(0).points.at(0).longitude.value_or(0), 2.0, 1e-7);
   const std::string no_extension = " has no file extension";
   const std::pair<std::string, std::string> failures[] = {
-      {"out", path("out") + no_extension}, {".gpx", path(".gpx") + no_extension},
-      {"out.gpx/..", path("out.gpx/..") + no_extension}, {"out.", ""}, {"out.kml", "kml"}};
+      {"out", path("out") + no_extension},
+      {".gpx", path(".gpx") + no_extension},
+      {"out.gpx/..", path("out.gpx/..") + no_extension},
+      {"out.", ""},
+      {"out.kml", "kml"}};
   for (const auto& [name, message] : failures) {
     EXPECT_EQ(shown(save(file_, path(name))), std::string(kUnsupported) + message);
     EXPECT_FALSE(fs::is_regular_file(path(name))) << "nothing may be written for " << name;

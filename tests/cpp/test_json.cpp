@@ -13,19 +13,33 @@ constexpr std::int64_t kMay1st2024At8 = 1'714'550'400;  // 2024-05-01T08:00:00Z
 // Every key in declared order, each kind of value, string escapes and absent values as null.
 TEST(Json, EveryKeyAndValueKind) {
   EXPECT_EQ(to_json(ActivityFile{}), R"({"activities":[],"creator":null,"device_info":null})");
-  const TrackPoint full{UtcInstant{kMay1st2024At8, 123'000}, 52.520008, 13.404954, 34.0, 1200.5,
-                        140, 85, 3.2, 210, -5};
+  const TrackPoint full{UtcInstant{kMay1st2024At8, 123'000},
+                        52.520008,
+                        13.404954,
+                        34.0,
+                        1200.5,
+                        140,
+                        85,
+                        3.2,
+                        210,
+                        -5};
   // Timed points must not leak into start_time: the stored field is exported, not the
   // effective start.
-  const Activity ride{std::string("Say \"hi\"\\\b\t\n\f\r\x01\x1f\u00e9") + '\0', "cycling", "road",
-                      std::nullopt, ActivitySummary{3600.0, {}, {}, 1e16, {}, 141.5, {}, {}},
+  const Activity ride{std::string("Say \"hi\"\\\b\t\n\f\r\x01\x1f\u00e9") + '\0',
+                      "cycling",
+                      "road",
+                      std::nullopt,
+                      ActivitySummary{3600.0, {}, {}, 1e16, {}, 141.5, {}, {}},
                       {Segment{{full, TrackPoint{}}}, Segment{}}};
   const Activity run{{}, "running", {}, UtcInstant{kMay1st2024At8, 0}, {}, {}};
-  const ActivityFile file{{ride, run}, "tramlix",
-                          DeviceInfo{"garmin", 1, "3121", 3121, "Edge 530", 4294967295u, 9.1, 255,
-                                     "local"}};
+  const ActivityFile file{
+      {ride, run},
+      "tramlix",
+      DeviceInfo{"garmin", 1, "3121", 3121, "Edge 530", 4294967295u, 9.1, 255, "local"}};
   constexpr std::string_view kExpected =
-      R"({"activities":[{"name":"Say \"hi\"\\\b\t\n\f\r\u0001\u001f)" "\u00e9" R"(\u0000",)"
+      R"({"activities":[{"name":"Say \"hi\"\\\b\t\n\f\r\u0001\u001f)"
+      "\u00e9"
+      R"(\u0000",)"
       R"("sport":"cycling","sub_sport":"road","start_time":null,)"
       R"("summary":{"total_elapsed_seconds":3600.0,"total_timer_seconds":null,)"
       R"("total_moving_seconds":null,"total_distance_meters":1e+16,"average_speed_mps":null,)"

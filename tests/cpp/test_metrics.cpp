@@ -44,12 +44,16 @@ TEST(Metrics, EndTimeAndDuration) {
   const UtcInstant last{39'000, 0};  // the last timed point in track order, not the latest
   const std::tuple<Instant, std::optional<double>, Instant> cases[] = {
       {kTen, 1.0005, UtcInstant{36'001, 1'000'000}},  // 1000.5 ms rounds half away from zero
-      {kTen, 1.0004, UtcInstant{36'001, 0}}, {kTen, -0.0, kTen},
+      {kTen, 1.0004, UtcInstant{36'001, 0}},
+      {kTen, -0.0, kTen},
       {std::nullopt, 1.0, UtcInstant{40'001, 0}},  // from the first timed point
       {kTen, 9.0e15, UtcInstant{9'000'000'000'036'000, 0}},
       {kTen, 9.3e15, std::nullopt},  // milliseconds past int64
       // A total that cannot be used falls back to the points.
-      {kTen, -1e-9, last}, {kTen, kNaN, last}, {kTen, kInf, last}, {kTen, std::nullopt, last}};
+      {kTen, -1e-9, last},
+      {kTen, kNaN, last},
+      {kTen, kInf, last},
+      {kTen, std::nullopt, last}};
   for (const auto& [start, elapsed, expected] : cases) {
     Activity activity = with(&TrackPoint::time, {{}, {UtcInstant{40'000, 0}, {}}, {last, {}}});
     activity.start_time = start;

@@ -1,8 +1,8 @@
 // recover(): what damaged files still hold, and what it says about the damage.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -33,7 +33,8 @@ std::vector<double> points_of(const ActivityFile& file) {
   for (const Activity& activity : file.activities) {
     for (const Segment& segment : activity.segments) {
       for (const TrackPoint& point : segment.points) {
-        values.push_back(point.heart_rate_bpm ? *point.heart_rate_bpm : point.latitude.value_or(-1));
+        values.push_back(point.heart_rate_bpm ? *point.heart_rate_bpm
+                                              : point.latitude.value_or(-1));
       }
     }
   }
@@ -88,8 +89,8 @@ TEST(RecoverFit, KeepsWhatPrecedesEachKindOfDamage) {
   Bytes bad_file_crc = good;
   bad_file_crc[56] = 0x34;
   bad_file_crc[57] = 0x12;
-  const std::string file_crc = "file CRC mismatch: stored 0x1234, calculated " +
-                               hex4(fit::crc16(cut_body)) + " (ignored)";
+  const std::string file_crc =
+      "file CRC mismatch: stored 0x1234, calculated " + hex4(fit::crc16(cut_body)) + " (ignored)";
   Bytes bad_header_crc = good;
   bad_header_crc[12] = 0xCD;
   bad_header_crc[13] = 0xAB;
@@ -109,11 +110,11 @@ TEST(RecoverFit, KeepsWhatPrecedesEachKindOfDamage) {
       {"intact", good, "100 101 102 103 104"},
       {"file CRC", bad_file_crc, "100 101 102 103 104 | " + file_crc},
       {"header CRC", with_file_crc(bad_header_crc), "100 101 102 103 104 | " + header_crc},
-      {"both CRCs", cat({first(12), le16(0xABCD), Bytes(good.begin() + 14, good.end() - 2),
-                         le16(0x1234)}),
+      {"both CRCs",
+       cat({first(12), le16(0xABCD), Bytes(good.begin() + 14, good.end() - 2), le16(0x1234)}),
        "100 101 102 103 104 | " + header_crc + " | file CRC mismatch: stored 0x1234, calculated " +
-           hex4(fit::crc16(cat({first(12), le16(0xABCD), Bytes(good.begin() + 14,
-                                                              good.end() - 2)}))) +
+           hex4(fit::crc16(
+               cat({first(12), le16(0xABCD), Bytes(good.begin() + 14, good.end() - 2)}))) +
            " (ignored)"},
       {"cut inside a record", first(47),
        "100 101 102 | data ends inside a record at offset 44: kept 3 records before it"},

@@ -34,15 +34,24 @@ TEST(Simplify, KeepsPointsAtOrBeyondTheTolerance) {
   const std::vector<TrackPoint> arc = {at(0, 0), at(30, 1), at(60, 0)};
   const TrackPoint nowhere;
   const std::tuple<std::vector<TrackPoint>, double, std::vector<int>> cases[] = {
-      {std::vector<TrackPoint>{}, 10.0, {}}, {{at(0, 0)}, 10.0, {0}}, {line, 10.0, {0, 2}},
+      {std::vector<TrackPoint>{}, 10.0, {}},
+      {{at(0, 0)}, 10.0, {0}},
+      {line, 10.0, {0, 2}},
       // A distance of 0 is not below a tolerance of 0; NaN and negative tolerances act as 0.
-      {line, 0.0, {0, 1, 2}}, {line, -3.0, {0, 1, 2}}, {line, kNaN, {0, 1, 2}},
-      {loop, loop_metres, {0, 1, 2}}, {loop, std::nextafter(loop_metres, 1e9), {0, 2}},
-      {overshoot, 29.9, {0, 1, 2}}, {overshoot, 30.1, {0, 2}},
-      {arc, 96000.0, {0, 1, 2}}, {arc, 97000.0, {0, 2}},
+      {line, 0.0, {0, 1, 2}},
+      {line, -3.0, {0, 1, 2}},
+      {line, kNaN, {0, 1, 2}},
+      {loop, loop_metres, {0, 1, 2}},
+      {loop, std::nextafter(loop_metres, 1e9), {0, 2}},
+      {overshoot, 29.9, {0, 1, 2}},
+      {overshoot, 30.1, {0, 2}},
+      {arc, 96000.0, {0, 1, 2}},
+      {arc, 97000.0, {0, 2}},
       // Unpositioned inside a chord: infinitely far. As a chord end it also keeps its neighbour.
       {{at(0, 0), at(0.001, 0), at(0.002, 0), at(0.0015, {}), at(0.004, 0), at(0.005, 0),
-        at(0.006, 0)}, 10.0, {0, 1, 2, 3, 4, 6}},
+        at(0.006, 0)},
+       10.0,
+       {0, 1, 2, 3, 4, 6}},
       {{nowhere, at(0, 0), at(0.001, 0), at(0.002, 0), at(0.003, 0)}, 10.0, {0, 1, 4}},
       // A NaN distance never wins, before or after the far point.
       {{at(0, 0), at(kNaN, 0), at(0.001, 0.01), at(kNaN, 0), at(0.002, 0)}, 10.0, {0, 2, 4}},

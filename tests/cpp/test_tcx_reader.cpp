@@ -25,29 +25,43 @@ std::string document(const std::string& activities) {
 
 TEST(TcxReader, Activities) {
   const std::string id = "<Id>2024-05-01T00:00:00Z</Id>",
-                    track = "<Track><Trackpoint><Time>2024-05-01T00:01:00Z</Time></Trackpoint>"
-                            "<Trackpoint/></Track>";
+                    track =
+                        "<Track><Trackpoint><Time>2024-05-01T00:01:00Z</Time></Trackpoint>"
+                        "<Trackpoint/></Track>";
   const UtcInstant t_id{k20240501}, t_point{k20240501 + 60};
   using Optional = std::optional<std::string>;
   const std::tuple<std::string, Optional, Optional, std::optional<UtcInstant>,
                    std::vector<std::size_t>>
       cases[] = {
-      {"<Activity Sport=\" Biking\">" + id, "cycling", "2024-05-01T00:00:00Z", t_id, {}},
-      // Whichever of Notes and Id comes first names the activity; a lap's Notes never do.
-      {"<Activity Sport='\xC2\xA0MultiSport\n'><Notes>Morning &amp; run</Notes>" + id,
-       "multisport", "Morning & run", t_id, {}},
-      {"<Activity Sport=''>" + id + "<Lap><Notes>x</Notes></Lap><Notes></Notes>", "", "", t_id, {}},
-      // White space around the Id spoils neither the time nor the raw name.
-      {"<Activity Sport='\xC3\x89tAZ'><Id>\n 2024-05-01T02:00:00+02:00\t</Id>", "\xC3\x89taz",
-       "\n 2024-05-01T02:00:00+02:00\t", t_id, {}},  // only ASCII letters change case
-      // An Id without an offset is UTC.
-      {"<Activity><Id>2024-05-01t00:00:00.000</Id>", {}, "2024-05-01t00:00:00.000", t_id, {}},
-      // Tracks of all laps are the segments, self-closing ones too; so are self-closing points.
-      // An Id that is no time leaves the start to the first timed point.
-      {"<Activity><Id>noon</Id><Lap>" + track + "</Lap><Lap><Track/><Track></Track>" + track +
-           "</Lap>",
-       {}, "noon", t_point, {2, 0, 0, 2}},
-  };
+          {"<Activity Sport=\" Biking\">" + id, "cycling", "2024-05-01T00:00:00Z", t_id, {}},
+          // Whichever of Notes and Id comes first names the activity; a lap's Notes never do.
+          {"<Activity Sport='\xC2\xA0MultiSport\n'><Notes>Morning &amp; run</Notes>" + id,
+           "multisport",
+           "Morning & run",
+           t_id,
+           {}},
+          {"<Activity Sport=''>" + id + "<Lap><Notes>x</Notes></Lap><Notes></Notes>",
+           "",
+           "",
+           t_id,
+           {}},
+          // White space around the Id spoils neither the time nor the raw name.
+          {"<Activity Sport='\xC3\x89tAZ'><Id>\n 2024-05-01T02:00:00+02:00\t</Id>",
+           "\xC3\x89taz",
+           "\n 2024-05-01T02:00:00+02:00\t",
+           t_id,
+           {}},  // only ASCII letters change case
+          // An Id without an offset is UTC.
+          {"<Activity><Id>2024-05-01t00:00:00.000</Id>", {}, "2024-05-01t00:00:00.000", t_id, {}},
+          // Tracks of all laps are the segments, self-closing ones too; so are self-closing points.
+          // An Id that is no time leaves the start to the first timed point.
+          {"<Activity><Id>noon</Id><Lap>" + track + "</Lap><Lap><Track/><Track></Track>" + track +
+               "</Lap>",
+           {},
+           "noon",
+           t_point,
+           {2, 0, 0, 2}},
+      };
   for (const auto& [text, sport, name, start, points_per_segment] : cases) {
     const auto file = tcx::read(document(text + "</Activity><Activity/>"));
     ASSERT_TRUE(file) << text << ": " << file.error().display();

@@ -37,23 +37,26 @@ std::string head(const std::string& sport, const std::string& time, const char* 
 
 TEST(TcxWriter, Documents) {
   EXPECT_EQ(tcx::write(ActivityFile{}), kHead + kTail);
-  const ActivityFile file{.activities = {
-      // The reference time comes from the first timed point, here in the second segment; the
-      // lap distance is the rise of the recorded distances. A
-      // Trackpoint needs a Time: the untimed points go, and so does the Track they leave empty.
-      {.name = "Fish & <Chips> 'n' \"peas\"\t", .sport = "CYCLING",
-       .segments = {{{{.distance_m = 5.0}, {.distance_m = 12.5}}},
-                    {{{.time = UtcInstant{k20240501 + 10}},
-                      {.time = UtcInstant{k20240501 + 100, 500000000}}}}}},
-      // No time anywhere: the epoch. Nothing to measure: the track metrics' -0.0.
-      {.name = ""},
-      {.start_time = UtcInstant{k20240501}}}};
+  const ActivityFile file{
+      .activities = {
+          // The reference time comes from the first timed point, here in the second segment; the
+          // lap distance is the rise of the recorded distances. A
+          // Trackpoint needs a Time: the untimed points go, and so does the Track they leave empty.
+          {.name = "Fish & <Chips> 'n' \"peas\"\t",
+           .sport = "CYCLING",
+           .segments = {{{{.distance_m = 5.0}, {.distance_m = 12.5}}},
+                        {{{.time = UtcInstant{k20240501 + 10}},
+                          {.time = UtcInstant{k20240501 + 100, 500000000}}}}}},
+          // No time anywhere: the epoch. Nothing to measure: the track metrics' -0.0.
+          {.name = ""},
+          {.start_time = UtcInstant{k20240501}}}};
   EXPECT_EQ(tcx::write(file),
             kHead + head("Biking", "2024-05-01T00:00:10+00:00", "90.5", "7.5") +
                 "<Track><Trackpoint><Time>2024-05-01T00:00:10+00:00</Time></Trackpoint>"
                 "<Trackpoint><Time>2024-05-01T00:01:40.500+00:00</Time></Trackpoint></Track>"
                 "</Lap><Notes>Fish &amp; &lt;Chips&gt; &apos;n&apos; &quot;peas&quot;\t"
-                "</Notes></Activity>" + head("Other", "1970-01-01T00:00:00+00:00", "0.0", "-0.0") +
+                "</Notes></Activity>" +
+                head("Other", "1970-01-01T00:00:00+00:00", "0.0", "-0.0") +
                 "</Lap><Notes></Notes></Activity>" +
                 head("Other", "2024-05-01T00:00:00+00:00", "0.0", "-0.0") + "</Lap></Activity>" +
                 kTail);
@@ -81,8 +84,14 @@ TEST(TcxWriter, Trackpoints) {
        "</ns3:Watts><ns3:Temperature>21</ns3:Temperature></ns3:TPX></Extensions>"},
       // Zeros are values, and both ends of the heart rate and cadence ranges. Numbers are
       // xsd:double, so the exponent form is fine, also for coordinates.
-      {{.time = UtcInstant{0}, .latitude = -90.0, .longitude = -0.000001, .elevation_m = -0.0,
-        .heart_rate_bpm = 255, .cadence_rpm = 254, .power_watts = 0, .temperature_c = -32768},
+      {{.time = UtcInstant{0},
+        .latitude = -90.0,
+        .longitude = -0.000001,
+        .elevation_m = -0.0,
+        .heart_rate_bpm = 255,
+        .cadence_rpm = 254,
+        .power_watts = 0,
+        .temperature_c = -32768},
        "<Time>1970-01-01T00:00:00+00:00</Time><Position><LatitudeDegrees>-90.0</LatitudeDegrees>"
        "<LongitudeDegrees>-1e-6</LongitudeDegrees></Position><AltitudeMeters>-0.0</AltitudeMeters>"
        "<HeartRateBpm><Value>255</Value></HeartRateBpm><Cadence>254</Cadence><Extensions><ns3:TPX>"
@@ -114,8 +123,10 @@ TEST(TcxWriter, WhatTcxCannotCarryIsLeftOutAndCounted) {
   };
   const std::string time = "<Time>2024-05-01T00:00:00+00:00</Time>";
   const Case cases[] = {
-      {{.latitude = 45.0, .longitude = 7.0, .heart_rate_bpm = 100}, "",
-       Omission::PointWithoutTime, 1},
+      {{.latitude = 45.0, .longitude = 7.0, .heart_rate_bpm = 100},
+       "",
+       Omission::PointWithoutTime,
+       1},
       {{.time = UtcInstant{-62167219200}}, "", Omission::PointWithoutTime, 1},  // year 0
       {{.time = UtcInstant{1483228799, 1'000'000'000}}, "", Omission::PointWithoutTime, 1},  // :60
       {{.time = t, .heart_rate_bpm = 0}, time, Omission::OutOfRange, 1},
@@ -128,12 +139,16 @@ TEST(TcxWriter, WhatTcxCannotCarryIsLeftOutAndCounted) {
       {{.time = t, .latitude = 45.0, .longitude = 180.0},
        time + "<Position><LatitudeDegrees>45.0</LatitudeDegrees><LongitudeDegrees>-180.0"
               "</LongitudeDegrees></Position>",
-       Omission::NotFinite, 0},
-      {{.time = t, .elevation_m = kInf, .distance_m = kNan, .speed_mps = -kInf}, time,
-       Omission::NotFinite, 3},
+       Omission::NotFinite,
+       0},
+      {{.time = t, .elevation_m = kInf, .distance_m = kNan, .speed_mps = -kInf},
+       time,
+       Omission::NotFinite,
+       3},
       {{.time = t, .speed_mps = kNan, .power_watts = 7},
        time + "<Extensions><ns3:TPX><ns3:Watts>7</ns3:Watts></ns3:TPX></Extensions>",
-       Omission::NotFinite, 1},
+       Omission::NotFinite,
+       1},
   };
   ActivityFile all{.activities = {{}}};
   Omissions total;
@@ -142,8 +157,7 @@ TEST(TcxWriter, WhatTcxCannotCarryIsLeftOutAndCounted) {
     const std::string text = tcx::write({.activities = {{.segments = {{{c.point}}}}}}, &omitted);
     const std::string track =
         c.inner.empty() ? "" : "<Track><Trackpoint>" + c.inner + "</Trackpoint></Track>";
-    EXPECT_TRUE(text.contains("<TriggerMethod>Manual</TriggerMethod>" + track + "</Lap>"))
-        << text;
+    EXPECT_TRUE(text.contains("<TriggerMethod>Manual</TriggerMethod>" + track + "</Lap>")) << text;
     Omissions expected;
     expected.add(c.reason, c.count);
     EXPECT_EQ(omitted, expected) << text;

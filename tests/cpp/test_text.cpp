@@ -12,7 +12,7 @@
 #include <tuple>
 #include <utility>
 
-#include "tramlix/text.hpp"
+#include "text.hpp"
 
 namespace tramlix {
 namespace {
@@ -31,14 +31,22 @@ TEST(FloatText, LayoutsAtTheirBoundaries) {
   const std::string zeros(323, '0');
   // The texts in the order of kWriters; an empty or missing one repeats the first.
   const std::pair<double, std::array<std::string, 4>> cases[] = {
-      {0.0, {"0.0"}}, {-0.0, {"-0.0"}}, {1200.0, {"1200.0"}}, {-52.520008, {"-52.520008"}},
-      {1e15, {"1000000000000000.0"}}, {1234567890123456.8, {"1234567890123456.8"}},
-      {1e16, {"1e16", "1e+16", "10000000000000000.0"}}, {0.0001, {"0.0001"}},
+      {0.0, {"0.0"}},
+      {-0.0, {"-0.0"}},
+      {1200.0, {"1200.0"}},
+      {-52.520008, {"-52.520008"}},
+      {1e15, {"1000000000000000.0"}},
+      {1234567890123456.8, {"1234567890123456.8"}},
+      {1e16, {"1e16", "1e+16", "10000000000000000.0"}},
+      {0.0001, {"0.0001"}},
       {1.5e17, {"1.5e17", "1.5e+17", "150000000000000000.0"}},
-      {0.000015, {"0.000015", "", "", "1.5e-5"}}, {-0.0000015, {"-1.5e-6", "", "-0.0000015"}},
+      {0.000015, {"0.000015", "", "", "1.5e-5"}},
+      {-0.0000015, {"-1.5e-6", "", "-0.0000015"}},
       {5e-324, {"5e-324", "", "0." + zeros + "5"}},
       {1e300, {"1e300", "1e+300", std::string("1").append(zeros, 0, 300).append(".0")}},
-      {kNaN, {"NaN", "null"}}, {-kNaN, {"NaN", "null"}}, {kInf, {"inf", "null"}},
+      {kNaN, {"NaN", "null"}},
+      {-kNaN, {"NaN", "null"}},
+      {kInf, {"inf", "null"}},
       {-kInf, {"-inf", "null"}}};
   for (const auto& [value, texts] : cases) {
     for (int i = 0; i < 4; ++i) {
@@ -66,12 +74,24 @@ TEST(FloatText, EveryFormReadsBackToTheSameDouble) {
 
 TEST(ParseDouble, AcceptsDecimalNotationAndTheWords) {
   const std::pair<std::string_view, double> cases[] = {
-      {" 52.5\t\n", 52.5}, {"\u00A0\u3000-52.5\u2003", -52.5}, {"+.5", 0.5}, {"5.e1", 50.0},
-      {"1E-3", 0.001}, {"1e+3", 1000.0}, {"-0", -0.0}, {"-Infinity", -kInf}, {"+INF", kInf},
-      {" NaN ", kNaN}, {"-nan", kNaN},
+      {" 52.5\t\n", 52.5},
+      {"\u00A0\u3000-52.5\u2003", -52.5},
+      {"+.5", 0.5},
+      {"5.e1", 50.0},
+      {"1E-3", 0.001},
+      {"1e+3", 1000.0},
+      {"-0", -0.0},
+      {"-Infinity", -kInf},
+      {"+INF", kInf},
+      {" NaN ", kNaN},
+      {"-nan", kNaN},
       // Out of range: overflow becomes infinity, underflow zero or the nearest subnormal.
-      {"-1e400", -kInf}, {"1.7976931348623159e308", kInf}, {"-1e-400", -0.0}, {"2e-324", 0.0},
-      {"3e-324", 5e-324}, {"1e99999999999999999999", kInf},
+      {"-1e400", -kInf},
+      {"1.7976931348623159e308", kInf},
+      {"-1e-400", -0.0},
+      {"2e-324", 0.0},
+      {"3e-324", 5e-324},
+      {"1e99999999999999999999", kInf},
       {"0.000000000000000000000000000000000000000001e-290", 0.0},
       {"10000000000000000000000000000000000000000000000000e300", kInf}};
   for (const auto& [text, expected] : cases) {
@@ -82,18 +102,32 @@ TEST(ParseDouble, AcceptsDecimalNotationAndTheWords) {
 
 TEST(ParseDouble, RejectsEverythingElse) {
   const std::string_view rejected[] = {
-      "", ".", "+", "e5", ".e5", "1e", "1e+", "0x10", "nan(1)", "infinit", "infinityy", "1 000",
-      "1.2.3", "--1", "+-1", "1e5.5", "1,5", "1d", "\u0661", "1e\u0661", {"1\0", 2}};
+      "",     ".",      "+",       "e5",        ".e5",    "1e",       "1e+",
+      "0x10", "nan(1)", "infinit", "infinityy", "1 000",  "1.2.3",    "--1",
+      "+-1",  "1e5.5",  "1,5",     "1d",        "\u0661", "1e\u0661", {"1\0", 2}};
   for (const auto text : rejected) EXPECT_EQ(parse_number<double>(text), std::nullopt) << text;
 }
 
 TEST(ParseInteger, RangesAndSigns) {
   const std::tuple<std::string_view, std::optional<int>, std::optional<int>> cases[] = {
-      {" +7 ", 7, 7},     {"\u00A0-40", {}, -40},  {"-0", {}, 0},        {"000065535", 65535, {}},
-      {"65536", {}, {}},  {"32767", 32767, 32767}, {"32768", 32768, {}}, {"-32768", {}, -32768},
-      {"-32769", {}, {}}, {"150.0", {}, {}},       {"1e2", {}, {}},      {"", {}, {}},
-      {"-", {}, {}},      {"++1", {}, {}},         {"--1", {}, {}},      {"1 5", {}, {}},
-      {"99999999999999999999999", {}, {}},         {"-99999999999999999999", {}, {}}};
+      {" +7 ", 7, 7},
+      {"\u00A0-40", {}, -40},
+      {"-0", {}, 0},
+      {"000065535", 65535, {}},
+      {"65536", {}, {}},
+      {"32767", 32767, 32767},
+      {"32768", 32768, {}},
+      {"-32768", {}, -32768},
+      {"-32769", {}, {}},
+      {"150.0", {}, {}},
+      {"1e2", {}, {}},
+      {"", {}, {}},
+      {"-", {}, {}},
+      {"++1", {}, {}},
+      {"--1", {}, {}},
+      {"1 5", {}, {}},
+      {"99999999999999999999999", {}, {}},
+      {"-99999999999999999999", {}, {}}};
   const auto widen = [](auto v) { return v ? std::optional<int>(*v) : std::nullopt; };
   for (const auto& [text, u16, i16] : cases) {
     EXPECT_EQ(widen(parse_number<std::uint16_t>(text)), u16) << text;
@@ -134,6 +168,9 @@ TEST(TextForms, EscapingQuotingAndUtf8Repair) {
 TEST(TextForms, TrimUnicodeAndXmlWhiteSpace) {
   EXPECT_EQ(trim_unicode_whitespace("\u2028 a b\u3000\u0085"), "a b");
   EXPECT_EQ(trim_unicode_whitespace("\xE3\x80 \xE3"), "\xE3\x80 \xE3");  // truncated U+3000
+  // Only well-formed characters are white space: not an overlong space, nor a surrogate.
+  EXPECT_EQ(trim_unicode_whitespace("\xC0\xA0x\xE0\x80\xA0"), "\xC0\xA0x\xE0\x80\xA0");
+  EXPECT_EQ(trim_unicode_whitespace(" \xED\xA0\x80 "), "\xED\xA0\x80");
   EXPECT_EQ(trim_xml_whitespace("\u00A0a\r\n"), "\u00A0a");
   EXPECT_EQ(trim_xml_whitespace(" \t "), "");
 }

@@ -39,7 +39,7 @@ struct Recorder final : Handler {
 Events run(std::string_view document) {
   Recorder recorder;
   const auto result = parse(document, recorder, recorder.text);
-  if (!result) recorder.events.push_back("!" + result.error());
+  if (!result) recorder.events.push_back("!" + result.error().message);
   return recorder.events;
 }
 

@@ -101,4 +101,3 @@ def blames(err: str, path: object, message: str) -> bool:
 def run_gpx(tmp_path: Path) -> Path:
     (tmp_path / "run.gpx").write_bytes(RUN_GPX)
     return tmp_path / "run.gpx"
-

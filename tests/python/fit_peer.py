@@ -58,10 +58,10 @@ def peer_view(path) -> tuple[list, dict, list]:
             starts = [start for start, _ in pending]
             shares = [([], []) for _ in pending]
             share = 0
-            for point, time in zip(points, times):
+            for point, time in zip(points, times, strict=True):
                 share = max(bisect.bisect_right(starts, time) - 1, 0) if time else share
                 shares[share][0].append(point)
-            for (_, values), (share_points, _) in zip(pending, shares):
+            for (_, values), (share_points, _) in zip(pending, shares, strict=True):
                 if share_points:
                     points[:] = share_points
                     session.update(values)

@@ -13,9 +13,9 @@ import pytest
 hypothesis = pytest.importorskip("hypothesis", reason="hypothesis is not installed")
 
 from conftest import CORPUS  # noqa: E402
+from fit_peer import Decoder, Stream  # noqa: E402
 from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
-from fit_peer import Decoder, Stream  # noqa: E402
 from strategies import times  # noqa: E402
 
 import tramlix  # noqa: E402
@@ -38,7 +38,8 @@ SCHEMAS = {"gpx": CORPUS / "xsd" / "gpx-1.1.xsd",
 nonfinite = st.sampled_from([math.nan, math.inf, -math.inf])
 anything = st.floats()
 coordinates = st.floats().filter(lambda x: x == 0 or not abs(x) < 1e-7) | st.sampled_from(
-    [90.0, -90.0, 180.0, -180.0, 90.000001, -180.000001])
+    [90.0, -90.0, 180.0, -180.0, 90.000001, -180.000001]
+)
 elevations = nonfinite | st.floats(-1e15, 1e15).filter(lambda x: x == 0 or abs(x) >= 1e-7)
 u8, u16, u32 = st.integers(0, 255), st.integers(0, 65535), st.integers(0, 2**32 - 1)
 # Years 0 and 9999, leap seconds, times before the FIT epoch and past its 32-bit range.
@@ -47,8 +48,11 @@ odd_times = st.sampled_from(["0000-01-01T00:00:00Z", "0000-12-31T23:59:60Z",
                              "1989-12-30T23:59:59Z", "2200-01-01T00:00:00Z"])  # fmt: skip
 any_times = st.none() | times | odd_times
 # Any text Python can encode: control characters, markup, long ones past FIT's 254 bytes.
-texts = st.none() | st.text(st.characters(blacklist_categories=("Cs",)), max_size=12) | st.text(
-    st.characters(blacklist_categories=("Cs",)), min_size=240, max_size=300)
+texts = (
+    st.none()
+    | st.text(st.characters(blacklist_categories=("Cs",)), max_size=12)
+    | st.text(st.characters(blacklist_categories=("Cs",)), min_size=240, max_size=300)
+)
 sports = texts | st.sampled_from(["multisport", "Running", "cycling", "biking"])
 makers = st.sampled_from(["garmin", "dynastream", "favero_electronics", "wahoo_fitness", "nobody"])
 

@@ -106,7 +106,9 @@ def test_info_text(capsys, tmp_path, run_gpx):
         "elevation loss": "2 m", "avg heart rate": "141 bpm", "max speed": "2.7 km/h",
         "points": "3", "bounds": "lat 45.000000 to 45.020000, lon 13.000000 to 13.020000",
     }  # fmt: skip
-    assert len({line.index(value) for line, value in zip(lines[2:], rows.values())}) == 1
+    assert (
+        len({line.index(value) for line, value in zip(lines[2:], rows.values(), strict=False)}) == 1
+    )
     absent = {line.split()[0]: line.split()[-1] for line in second.splitlines()[2:]}
     assert [absent[k] for k in ("sport", "name", "start", "end", "duration", "bounds")] == ["-"] * 6
     assert "0.00 km" in second and "-0.00" not in second
@@ -163,6 +165,21 @@ def test_as_a_process_errors_are_one_line_without_traceback(tmp_path, run_gpx):
     assert result.returncode == 1 and "Morning Run" in result.stdout
     assert blames(result.stderr, missing, f"cannot read or write {missing}: No such file or")
     assert run_process("--version").stdout == "tramlix 0.1.0\n"
+
+
+def test_plain_convert_imports_neither_argparse_json_nor_typing(tmp_path, run_gpx):
+    # `tramlix convert IN OUT` runs in batches: its start must stay small. The other commands
+    # and `--force` go through argparse.
+    script = (
+        "import sys; before = set(sys.modules); from tramlix.cli import main; "
+        "code = main(sys.argv[1:]); "
+        "print(code, sorted({'argparse', 'json', 'typing'} & (set(sys.modules) - before)))"
+    )
+    out = tmp_path / "out.fit"
+    for argv, imported in [((run_gpx, out), "[]"), (("--force", run_gpx, out), "['argparse']")]:
+        command = [sys.executable, "-c", script, "convert", *map(str, argv)]
+        result = subprocess.run(command, capture_output=True, text=True, timeout=120, env=ENV)
+        assert result.stdout == f"0 {imported}\n", result.stderr
 
 
 def test_a_closed_pipe_is_not_a_traceback(tmp_path):

@@ -190,7 +190,9 @@ def named(name: bytes, doctype: bytes = b"") -> bytes:
     return b'<?xml version="1.0"?>' + doctype + body
 
 
-LAUGHS = "".join(f'<!ENTITY {c} "{("&" + p + ";") * 16}">' for p, c in zip("abcdefgh", "bcdefghi"))
+LAUGHS = "".join(
+    f'<!ENTITY {c} "{("&" + p + ";") * 16}">' for p, c in zip("abcdefgh", "bcdefghi", strict=True)
+)
 HOSTILE = {
     "truncated": RUN_GPX[: len(RUN_GPX) // 2],
     "mismatched tags": (GPX_HEAD + "<trk><trkseg></trk></trkseg></gpx>").encode(),
@@ -304,7 +306,7 @@ def test_the_lock_is_released(tmp_path, call):
         # with a huge switch interval the interpreter never takes the lock from this thread.
         for _ in range(20):
             go, ran = threading.Event(), threading.Event()
-            thread = threading.Thread(target=lambda: go.wait() and ran.set())
+            thread = threading.Thread(target=lambda go=go, ran=ran: go.wait() and ran.set())
             thread.start()
             go.set()
             call(tmp_path)

@@ -71,7 +71,7 @@ def test_sessions_after_their_records_share_every_record_out_by_time(times, star
     shared = []
     for a in activities:
         k = round(a.summary.total_distance_meters * 100)
-        later = [starts[j] for j in order[order.index(k) + 1:]]
+        later = [starts[j] for j in order[order.index(k) + 1 :]]
         records = [p.heart_rate_bpm for s in a.segments for p in s.points]
         assert records == sorted(records)  # file order within an activity
         for i in records:  # from the session's start (the first: any earlier) to the next one's

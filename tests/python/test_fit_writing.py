@@ -10,9 +10,9 @@ import pytest
 hypothesis = pytest.importorskip("hypothesis", reason="hypothesis is not installed")
 
 from conftest import CORPUS, RUN_GPX  # noqa: E402
-from hypothesis import HealthCheck, given, settings  # noqa: E402
 from fit_peer import SEMICIRCLES_PER_DEGREE as SC  # noqa: E402
 from fit_peer import SUMMARY, Decoder, our_view, peer_view  # noqa: E402
+from hypothesis import HealthCheck, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 import tramlix  # noqa: E402
@@ -65,8 +65,9 @@ def whole_seconds(time: str | None) -> str | None:
 
 
 # Times after the FIT epoch; session totals also beyond their fields' ranges.
-times = st.none() | st.datetimes(dt.datetime(1999, 1, 1), dt.datetime(2100, 1, 1),
-                                 timezones=st.just(dt.UTC))
+times = st.none() | st.datetimes(
+    dt.datetime(1999, 1, 1), dt.datetime(2100, 1, 1), timezones=st.just(dt.UTC)
+)
 points = st.builds(TrackPoint, time=times, **{n: in_range(n) for n in POINT_NAMES})
 summaries = st.builds(ActivitySummary, **{n: in_range(n, beyond=1.2) for n in SUMMARY})
 names = st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\0"), max_size=20)
@@ -90,7 +91,11 @@ def test_random_models_round_trip_within_fit_resolution(file):
         originals = [p for s in activity.segments for p in s.points]
         start = activity.start_time or next(p.time for p in originals if p.time)
         assert (again.name, again.sport, again.sub_sport, again.start_time) == (
-            activity.name or None, activity.sport, activity.sub_sport, whole_seconds(start))
+            activity.name or None,
+            activity.sport,
+            activity.sub_sport,
+            whole_seconds(start),
+        )
         recorded = [n for n in SUMMARY if getattr(activity.summary, n) is not None]  # or derived
         assert_kept(again.summary, activity.summary, recorded)
         (segment,) = again.segments

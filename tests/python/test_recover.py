@@ -79,11 +79,14 @@ def test_problems_say_what_was_wrong_and_what_was_kept():
     data = fit_records(1200)
     stored_wrong = data[:-2] + b"\x34\x12"
     assert tramlix.recover(stored_wrong)[1] == [
-        f"file CRC mismatch: stored 0x1234, calculated 0x{crc16(data[:-2]):04X} (ignored)"]
+        f"file CRC mismatch: stored 0x1234, calculated 0x{crc16(data[:-2]):04X} (ignored)"
+    ]
     last_record = len(data) - 2 - 6
     file, problems = tramlix.recover(data[: last_record + 3])
     assert (file.point_count, problems) == (
-        1199, [f"data ends inside a record at offset {last_record}: kept 1,199 records before it"])
+        1199,
+        [f"data ends inside a record at offset {last_record}: kept 1,199 records before it"],
+    )
     document = RUN.to_gpx()
     second_end = document.index(b"</trkpt>", document.index(b"</trkpt>") + 1) + len(b"</trkpt>")
     broken = document[:second_end] + b"<<" + document[second_end:]
@@ -128,7 +131,9 @@ def test_corpus_files_recover_at_least_what_they_load():
     if not CORPUS.is_dir():
         pytest.skip(f"the shared corpus is not at {CORPUS} (a clone without it)")
     damaged = {}
-    for path in sorted(p for p in CORPUS.rglob("*") if p.suffix.lower() in (".fit", ".gpx", ".tcx")):
+    for path in sorted(
+        p for p in CORPUS.rglob("*") if p.suffix.lower() in (".fit", ".gpx", ".tcx")
+    ):
         file, problems = tramlix.recover(path)
         try:
             loaded = tramlix.load(path)

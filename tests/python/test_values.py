@@ -9,8 +9,13 @@ from types import SimpleNamespace as Iso
 import pytest
 from conftest import point_values
 
-from tramlix import Activity as A, ActivityFile as F, ActivitySummary as Summary, DeviceInfo as D
-from tramlix import Segment as S, TrackPoint as P, TramlixError
+from tramlix import Activity as A
+from tramlix import ActivityFile as F
+from tramlix import ActivitySummary as Summary
+from tramlix import DeviceInfo as D
+from tramlix import Segment as S
+from tramlix import TrackPoint as P
+from tramlix import TramlixError
 
 OUT = "^out of range integral type conversion attempted$"
 arg = "^argument '{}': ".format  # the start of a TypeError naming the argument

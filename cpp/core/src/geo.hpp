@@ -15,7 +15,9 @@ inline bool has_position(const TrackPoint& point) {
   return point.latitude.has_value() && point.longitude.has_value();
 }
 
-inline double cos_latitude(double latitude) { return std::cos(latitude * kDegreesToRadians); }
+inline double cos_latitude(double latitude) {
+  return std::cos(latitude * kDegreesToRadians);
+}
 
 // Haversine distance in metres between two positions given in degrees, with the cosines of
 // their latitudes already computed (a walk along a track reuses each point's cosine).

@@ -17,7 +17,9 @@ constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 // windowBits 15 plus 16: a gzip header and trailer around the deflate data, nothing else.
 constexpr int kGzipWindowBits = 15 + 16;
 
-Error invalid(std::string message) { return Error::invalid_data(kLabel, std::move(message)); }
+Error invalid(std::string message) {
+  return Error::invalid_data(kLabel, std::move(message));
+}
 
 std::string size_text(std::size_t bytes) {
   constexpr std::size_t kMiB = std::size_t{1} << 20;
@@ -79,14 +81,14 @@ Prefix inflate_prefix(std::span<const std::uint8_t> data, std::size_t max_output
   std::size_t capacity = 0;
   // Grown by doubling from a guess: the sizes a gzip trailer states are not to be trusted.
   const std::size_t first_capacity =
-      std::min(max_output, std::max<std::size_t>(std::size_t{64} << 10,
-                                                 std::min(data.size(), kMaxChunk) * 4));
+      std::min(max_output,
+               std::max<std::size_t>(std::size_t{64} << 10, std::min(data.size(), kMaxChunk) * 4));
   // Where output goes once the buffer is at the bound: producing even one byte there is too much.
   std::uint8_t probe = 0;
   std::size_t consumed = 0;
   for (;;) {
     if (out.size == capacity && capacity < max_output) {
-      capacity = capacity == 0 ? first_capacity
+      capacity = capacity == 0               ? first_capacity
                  : capacity > max_output / 2 ? max_output
                                              : capacity * 2;
       reserve(out, capacity);
@@ -108,14 +110,17 @@ Prefix inflate_prefix(std::span<const std::uint8_t> data, std::size_t max_output
     out.size += at_bound ? 0 : produced;
 
     switch (result) {
-      case Z_OK: continue;
+      case Z_OK:
+        continue;
       case Z_BUF_ERROR:
         // No progress was possible: either the output is full (grow it and go on) or the input
         // ran out before the stream's end.
         if (stream.avail_out == 0) continue;
         return stop(Fault::Damaged, invalid("cut short: the stream ends before its end marker"));
-      case Z_STREAM_END: break;
-      case Z_MEM_ERROR: throw std::bad_alloc();
+      case Z_STREAM_END:
+        break;
+      case Z_MEM_ERROR:
+        throw std::bad_alloc();
       case Z_NEED_DICT:
         return stop(Fault::Damaged, invalid("corrupt stream (needs a dictionary)"));
       default:

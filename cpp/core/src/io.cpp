@@ -19,21 +19,12 @@
 #include <utility>
 #include <vector>
 
-#include "fit/fit.hpp"
-#include "gpx/gpx.hpp"
+#include "formats.hpp"
 #include "gzip.hpp"
-#include "tcx/tcx.hpp"
-#include "tramlix/text.hpp"
+#include "text.hpp"
 
 namespace tramlix {
 namespace {
-
-std::string_view as_text(std::span<const std::uint8_t> data) {
-  return {reinterpret_cast<const char*>(data.data()), data.size()};
-}
-
-// Only a value cast into Format from outside its enumerators reaches this.
-Error unknown_format() { return Error::unsupported_format("unknown format"); }
 
 Error io_error(const std::string& path, int error_number) {
   return Error::io(utf8_lossy(path), std::error_code(error_number, std::system_category()));
@@ -60,7 +51,9 @@ class FileDescriptor {
 };
 
 // A path with a NUL byte would silently name a different file (the part before the NUL).
-bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+bool has_nul(const std::string& path) {
+  return path.find('\0') != std::string::npos;
+}
 
 // A buffer for a whole file. Large ones are aligned to 2 MiB and asked to be backed by huge
 // pages: a fresh 10 MB buffer otherwise costs thousands of page faults, more than reading the
@@ -97,7 +90,9 @@ std::expected<FileBytes, Error> read_file(const std::string& path) {
   // The size is a hint only: the file may grow or shrink, or be a pipe. One byte more than the
   // size lets the read that finds the end need no larger buffer.
   std::size_t capacity = 65536;
-  if (S_ISREG(info.st_mode) && info.st_size > 0) capacity = static_cast<std::size_t>(info.st_size) + 1;
+  if (S_ISREG(info.st_mode) && info.st_size > 0) {
+    capacity = static_cast<std::size_t>(info.st_size) + 1;
+  }
   FileBytes bytes{allocate(capacity), 0};
   for (;;) {
     if (bytes.size == capacity) {
@@ -144,7 +139,9 @@ std::pair<std::string_view, std::string_view> split_path(std::string_view path) 
   return {path.substr(0, slash + 1), path.substr(slash + 1)};
 }
 
-bool names_a_file(std::string_view name) { return !name.empty() && name != "." && name != ".."; }
+bool names_a_file(std::string_view name) {
+  return !name.empty() && name != "." && name != "..";
+}
 
 bool on_procfs(std::string_view directory) {
   struct statfs info {};
@@ -347,7 +344,7 @@ std::optional<std::string_view> extension_of(std::string_view name) {
 }
 
 bool is_gz(std::string_view extension) {
-  return extension.size() == 2 && (extension[0] | 0x20) == 'g' && (extension[1] | 0x20) == 'z';
+  return equals_ascii_ci(extension, "gz");
 }
 
 struct Target {
@@ -385,12 +382,9 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> data,
     if (!detected) return std::unexpected(std::move(detected.error()));
     format = *detected;
   }
-  switch (*format) {
-    case Format::Gpx: return gpx::read(as_text(data));
-    case Format::Tcx: return tcx::read(as_text(data));
-    case Format::Fit: return fit::read(data);
-  }
-  return std::unexpected(unknown_format());
+  const FormatEntry* entry = format_entry(*format);
+  if (!entry) return std::unexpected(unknown_format());
+  return entry->read(data);
 }
 
 }  // namespace
@@ -407,12 +401,9 @@ std::expected<ActivityFile, Error> loads(std::span<const std::uint8_t> data,
 
 std::expected<std::string, Error> dumps(const ActivityFile& file, Format format,
                                         Omissions* omitted) {
-  switch (format) {
-    case Format::Gpx: return gpx::write(file, omitted);
-    case Format::Tcx: return tcx::write(file, omitted);
-    case Format::Fit: return fit::write(file, omitted);
-  }
-  return std::unexpected(unknown_format());
+  const FormatEntry* entry = format_entry(format);
+  if (!entry) return std::unexpected(unknown_format());
+  return entry->write(file, omitted);
 }
 
 std::expected<ActivityFile, Error> load(const std::string& path) {

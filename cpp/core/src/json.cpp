@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "text.hpp"
 #include "tramlix/fields.hpp"
 #include "tramlix/model.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 
 namespace tramlix {

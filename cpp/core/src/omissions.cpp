@@ -7,17 +7,13 @@
 namespace tramlix {
 
 std::string_view omission_name(Omission reason) {
-  switch (reason) {
-    case Omission::PointWithoutPosition: return "points_without_position";
-    case Omission::PointWithoutTime: return "points_without_time";
-    case Omission::NotFinite: return "values_not_finite";
-    case Omission::OutOfRange: return "values_out_of_range";
-    case Omission::IncompletePosition: return "lone_coordinates";
-    case Omission::UnknownName: return "names_unknown";
-    case Omission::UntimedActivity: return "values_of_untimed_activities";
-    case Omission::Shortened: return "texts_shortened";
-  }
-  return "";
+  // In the order of the enumerators.
+  constexpr std::string_view kNames[kOmissionCount] = {
+      "points_without_position",      "points_without_time", "values_not_finite",
+      "values_out_of_range",          "lone_coordinates",    "names_unknown",
+      "values_of_untimed_activities", "texts_shortened"};
+  const auto index = static_cast<std::size_t>(reason);
+  return index < kOmissionCount ? kNames[index] : std::string_view();
 }
 
 std::expected<Omissions, Error> omissions(const ActivityFile& file, Format format) {

@@ -5,11 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "fit/fit.hpp"
-#include "gpx/gpx.hpp"
+#include "formats.hpp"
 #include "gzip.hpp"
 #include "problems.hpp"
-#include "tcx/tcx.hpp"
 #include "tramlix/io.hpp"
 
 namespace tramlix {
@@ -24,13 +22,7 @@ std::expected<ActivityFile, Error> read_what_is_there(std::span<const std::uint8
                                                       std::vector<std::string>& problems) {
   const auto format = Format::detect(data);
   if (!format) return std::unexpected(format.error());
-  const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
-  switch (*format) {
-    case Format::Gpx: return gpx::recover(text, problems);
-    case Format::Tcx: return tcx::recover(text, problems);
-    case Format::Fit: return fit::recover(data, problems);
-  }
-  return std::unexpected(Error::unsupported_format("unknown format"));
+  return format_entry(*format)->recover(data, problems);
 }
 
 }  // namespace

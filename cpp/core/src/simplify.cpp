@@ -103,8 +103,8 @@ std::vector<TrackPoint> simplify_points(const std::vector<TrackPoint>& points, d
 
 Activity simplify_activity(const Activity& activity, double tolerance, Workspace& work) {
   // Built field by field so that the input's points are never copied wholesale.
-  Activity result{activity.name, activity.sport, activity.sub_sport, activity.start_time,
-                  activity.summary, {}};
+  Activity result{activity.name,       activity.sport,   activity.sub_sport,
+                  activity.start_time, activity.summary, {}};
   result.segments.reserve(activity.segments.size());
   for (const Segment& segment : activity.segments) {
     result.segments.push_back(Segment{simplify_points(segment.points, tolerance, work)});

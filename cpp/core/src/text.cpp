@@ -1,4 +1,4 @@
-#include "tramlix/text.hpp"
+#include "text.hpp"
 
 #include <cerrno>
 #include <charconv>
@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <limits>
 #include <system_error>
-#include <utility>
 
 namespace tramlix {
 namespace {
@@ -100,16 +99,6 @@ void append_float(std::string& out, double value, Layout layout) {
 
 constexpr bool is_digit(char c) {
   return c >= '0' && c <= '9';
-}
-
-bool equals_ignoring_case(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c =
-        text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-    if (c != lower[i]) return false;
-  }
-  return true;
 }
 
 // Digits after an optional '+' (or '-' when allowed); absent when out of T's range.
@@ -213,11 +202,11 @@ std::optional<double> parse_number<double>(std::string_view text) {
     negative = body[0] == '-';
     body.remove_prefix(1);
   }
-  if (equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity")) {
+  if (equals_ascii_ci(body, "inf") || equals_ascii_ci(body, "infinity")) {
     return negative ? -std::numeric_limits<double>::infinity()
                     : std::numeric_limits<double>::infinity();
   }
-  if (equals_ignoring_case(body, "nan")) {
+  if (equals_ascii_ci(body, "nan")) {
     return negative ? -std::numeric_limits<double>::quiet_NaN()
                     : std::numeric_limits<double>::quiet_NaN();
   }
@@ -295,48 +284,10 @@ std::optional<std::int16_t> parse_number<std::int16_t>(std::string_view text) {
   return parse_integer<std::int16_t>(text, true);
 }
 
-namespace {
-
-bool is_unicode_whitespace(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
-}
-
-// Decodes the well-formed sequence at the front of `s` (0xFFFFFFFF and length 1 if it is not).
-std::pair<char32_t, std::size_t> decode_front(std::string_view s) {
-  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  if (b(0) < 0x80) return {b(0), 1};
-  std::size_t n = b(0) >= 0xF0 ? 4 : b(0) >= 0xE0 ? 3 : b(0) >= 0xC0 ? 2 : 0;
-  if (n == 0 || n > s.size()) return {0xFFFFFFFF, 1};
-  char32_t c = b(0) & (0x7F >> n);
-  for (std::size_t i = 1; i < n; ++i) {
-    if ((b(i) & 0xC0) != 0x80) return {0xFFFFFFFF, 1};
-    c = (c << 6) | (b(i) & 0x3F);
-  }
-  return {c, n};
-}
-
-}  // namespace
-
-std::string_view trim_unicode_whitespace(std::string_view text) {
-  while (!text.empty()) {
-    const auto [c, n] = decode_front(text);
-    if (!is_unicode_whitespace(c)) break;
-    text.remove_prefix(n);
-  }
-  while (!text.empty()) {
-    // Step back over continuation bytes to the start of the last character.
-    std::size_t start = text.size() - 1;
-    while (start > 0 && text.size() - start < 4 &&
-           (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
-      --start;
-    }
-    const auto [c, n] = decode_front(text.substr(start));
-    if (start + n != text.size() || !is_unicode_whitespace(c)) break;
-    text.remove_suffix(n);
-  }
-  return text;
+std::string ascii_lowered(std::string_view text) {
+  std::string lowered(text);
+  for (char& c : lowered) c = ascii_lower(c);
+  return lowered;
 }
 
 std::string_view trim_xml_whitespace(std::string_view text) {
@@ -394,6 +345,125 @@ std::string quoted(std::string_view text) {
   }
   out.push_back('"');
   return out;
+}
+
+// UTF-8: one decoder serves checking, repairing and trimming text.
+namespace {
+
+// The UTF-8 sequence starting at `i`. When it is complete and well-formed, `valid` is set and
+// `code_point` is what it encodes; when it is not, `length` is the maximal ill-formed prefix
+// that one replacement character stands for (at least one byte).
+struct Sequence {
+  std::size_t length;
+  bool valid;
+  char32_t code_point = 0;
+};
+
+Sequence sequence_at(std::string_view s, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b0 = byte(i);
+  if (b0 < 0x80) return {1, true, b0};
+  std::size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    n = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    n = 3;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;  // no surrogates
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    n = 4;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return {1, false};
+  }
+  char32_t code_point = b0 & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) {
+    if (i + k >= s.size()) return {k, false};
+    const unsigned char b = byte(i + k);
+    const bool ok = k == 1 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF);
+    if (!ok) return {k, false};
+    code_point = (code_point << 6) | (b & 0x3F);
+  }
+  return {n, true, code_point};
+}
+
+bool is_unicode_whitespace(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    const Sequence seq = sequence_at(bytes, i);
+    if (!seq.valid) return false;
+    i += seq.length;
+  }
+  return true;
+}
+
+std::string utf8_lossy(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const Sequence seq = sequence_at(bytes, i);
+    if (seq.valid) {
+      out.append(bytes.substr(i, seq.length));
+    } else {
+      out.append("\xEF\xBF\xBD");
+    }
+    i += seq.length;
+  }
+  return out;
+}
+
+namespace {
+
+// The length of the white-space character at the front of `text`, 0 when another stands there.
+// Only well-formed characters are white space: an ill-formed sequence (an overlong space, say)
+// stops the trimming like any other text. Every number of a document is trimmed, so ASCII is
+// told apart without decoding.
+std::size_t leading_space(std::string_view text) {
+  const auto byte = static_cast<unsigned char>(text.front());
+  if (byte < 0x80) return is_unicode_whitespace(byte) ? 1 : 0;
+  const Sequence first = sequence_at(text, 0);
+  return first.valid && is_unicode_whitespace(first.code_point) ? first.length : 0;
+}
+
+// The same at the back of `text`.
+std::size_t trailing_space(std::string_view text) {
+  const auto byte = static_cast<unsigned char>(text.back());
+  if (byte < 0x80) return is_unicode_whitespace(byte) ? 1 : 0;
+  // Step back over continuation bytes to the start of the last character.
+  std::size_t start = text.size() - 1;
+  while (start > 0 && text.size() - start < 4 &&
+         (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+    --start;
+  }
+  const Sequence last = sequence_at(text, start);
+  const bool space =
+      last.valid && start + last.length == text.size() && is_unicode_whitespace(last.code_point);
+  return space ? last.length : 0;
+}
+
+}  // namespace
+
+std::string_view trim_unicode_whitespace(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t space = leading_space(text);
+    if (space == 0) break;
+    text.remove_prefix(space);
+  }
+  while (!text.empty()) {
+    const std::size_t space = trailing_space(text);
+    if (space == 0) break;
+    text.remove_suffix(space);
+  }
+  return text;
 }
 
 }  // namespace tramlix

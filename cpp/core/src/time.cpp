@@ -98,8 +98,8 @@ __int128 milliseconds_between(UtcInstant from, UtcInstant to) {
   std::int64_t seconds;
   if (!__builtin_sub_overflow(to.seconds, from.seconds, &seconds) && seconds > -4'000'000'000 &&
       seconds < 4'000'000'000) {
-    const std::int64_t nanos = seconds * kNanosPerSecond + (std::int64_t{to.nanoseconds} -
-                                                             std::int64_t{from.nanoseconds});
+    const std::int64_t nanos =
+        seconds * kNanosPerSecond + (std::int64_t{to.nanoseconds} - std::int64_t{from.nanoseconds});
     return nanos / 1'000'000;
   }
   return nanoseconds_between(from, to) / 1'000'000;  // truncates toward zero

@@ -132,8 +132,8 @@ std::expected<void, FitError> Decoder::read_data(std::uint8_t local_type, bool c
   }
   const bool append_timestamp = compressed && !has_timestamp_field;
   if (append_timestamp) {
-    message.fields.push_back(RawField{kTimestampFieldNumber,
-                                      RawValue::scalar(base_type::kUint32, timestamp)});
+    message.fields.push_back(
+        RawField{kTimestampFieldNumber, RawValue::scalar(base_type::kUint32, timestamp)});
   }
   message.definition_id = slot.id * 2 + (append_timestamp ? 1 : 0);
 

@@ -15,11 +15,16 @@ std::string format(const char* pattern, Args... args) {
 
 const char* kind_name(FieldTooLargeKind kind) {
   switch (kind) {
-    case FieldTooLargeKind::String: return "String";
-    case FieldTooLargeKind::ByteArray: return "ByteArray";
-    case FieldTooLargeKind::Array: return "Array";
-    case FieldTooLargeKind::FieldList: return "FieldList";
-    case FieldTooLargeKind::DevFieldList: return "DevFieldList";
+    case FieldTooLargeKind::String:
+      return "String";
+    case FieldTooLargeKind::ByteArray:
+      return "ByteArray";
+    case FieldTooLargeKind::Array:
+      return "Array";
+    case FieldTooLargeKind::FieldList:
+      return "FieldList";
+    case FieldTooLargeKind::DevFieldList:
+      return "DevFieldList";
   }
   return "";
 }
@@ -32,8 +37,9 @@ struct Display {
     return format("invalid header size byte: expected 12 or 14, got %u", unsigned{e.byte});
   }
   std::string operator()(const InvalidSignature& e) const {
-    return format("invalid FIT signature at offset 8..12: got [%u, %u, %u, %u]", unsigned{e.bytes[0]},
-                  unsigned{e.bytes[1]}, unsigned{e.bytes[2]}, unsigned{e.bytes[3]});
+    return format("invalid FIT signature at offset 8..12: got [%u, %u, %u, %u]",
+                  unsigned{e.bytes[0]}, unsigned{e.bytes[1]}, unsigned{e.bytes[2]},
+                  unsigned{e.bytes[3]});
   }
   std::string operator()(const HeaderCrcMismatch& e) const {
     return format("header CRC mismatch: stored 0x%04X, calculated 0x%04X", unsigned{e.stored},
@@ -67,6 +73,8 @@ struct Display {
 
 }  // namespace
 
-std::string FitError::display() const { return std::visit(Display{}, variant_); }
+std::string FitError::display() const {
+  return std::visit(Display{}, variant_);
+}
 
 }  // namespace fit

@@ -47,10 +47,9 @@ std::uint16_t crc16(std::span<const std::uint8_t> bytes, std::uint16_t crc) {
   std::size_t n = bytes.size();
   for (; n >= kSlice; n -= kSlice, p += kSlice) {
     crc = static_cast<std::uint16_t>(
-        t[15][(p[0] ^ crc) & 0xFF] ^ t[14][(p[1] ^ (crc >> 8)) & 0xFF] ^ t[13][p[2]] ^
-        t[12][p[3]] ^ t[11][p[4]] ^ t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^
-        t[6][p[9]] ^ t[5][p[10]] ^ t[4][p[11]] ^ t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^
-        t[0][p[15]]);
+        t[15][(p[0] ^ crc) & 0xFF] ^ t[14][(p[1] ^ (crc >> 8)) & 0xFF] ^ t[13][p[2]] ^ t[12][p[3]] ^
+        t[11][p[4]] ^ t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^
+        t[5][p[10]] ^ t[4][p[11]] ^ t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^ t[0][p[15]]);
   }
   for (; n > 0; --n, ++p) crc = static_cast<std::uint16_t>((crc >> 8) ^ t[0][(crc ^ *p) & 0xFF]);
   return crc;
@@ -76,8 +75,7 @@ std::expected<FileHeader, FitError> read_header(std::span<const std::uint8_t> by
   const std::size_t data_begin = position + size;
   if (remaining < needed) {
     if (!may_be_cut) return std::unexpected(FileTooShort{needed, remaining});
-    return FileHeader{size, data_size, data_begin,
-                      std::min(data_begin + data_size, bytes.size())};
+    return FileHeader{size, data_size, data_begin, std::min(data_begin + data_size, bytes.size())};
   }
   return FileHeader{size, data_size, data_begin, data_begin + data_size};
 }

@@ -1,11 +1,31 @@
 // The core's single error type. Its display text is its whole user-visible form.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
+#include <variant>
 
 namespace tramlix {
+
+// A place in an XML document: line and column, both from 1, in characters of the document as
+// given (a byte-order mark and blanks before the declaration count too).
+struct TextPosition {
+  std::uint64_t line;
+  std::uint64_t column;
+  friend bool operator==(TextPosition, TextPosition) = default;
+};
+
+// A place in binary data: the offset of a FIT record (or chained file header) from the start.
+struct ByteOffset {
+  std::uint64_t offset;
+  friend bool operator==(ByteOffset, ByteOffset) = default;
+};
+
+using Location = std::variant<TextPosition, ByteOffset>;
 
 class Error {
  public:
@@ -28,6 +48,14 @@ class Error {
   // The path of an Io error; empty for the others.
   const std::string& path() const { return path_; }
 
+  // Where in the input the fault lies, when the reader knows it; the display text says it in
+  // words, if at all, and is the same with or without it.
+  const std::optional<Location>& location() const { return location_; }
+  Error at(Location location) && {
+    location_ = location;
+    return std::move(*this);
+  }
+
   std::string display() const;
 
   bool operator==(const Error&) const = default;
@@ -40,6 +68,7 @@ class Error {
   std::string_view format_;
   std::string message_;
   std::string path_;
+  std::optional<Location> location_;
 };
 
 }  // namespace tramlix

@@ -24,12 +24,12 @@ enum class Omission : std::uint8_t {
   PointWithoutPosition,  // GPX: no latitude and longitude in range
   PointWithoutTime,      // TCX: no time, or one xsd:dateTime cannot carry
   // Single values of points that are written, of activities and of the device.
-  NotFinite,             // NaN or an infinity
-  OutOfRange,            // outside what the format's field holds (a heart rate of 0 in TCX)
-  IncompletePosition,    // TCX: a coordinate whose partner is missing
-  UnknownName,           // FIT: a sport, manufacturer or product the FIT profile has no code for
-  UntimedActivity,       // FIT: name, sport and totals of an activity without start and end
-  Shortened,             // FIT: texts cut to the 254 bytes a string field holds
+  NotFinite,           // NaN or an infinity
+  OutOfRange,          // outside what the format's field holds (a heart rate of 0 in TCX)
+  IncompletePosition,  // TCX: a coordinate whose partner is missing
+  UnknownName,         // FIT: a sport, manufacturer or product the FIT profile has no code for
+  UntimedActivity,     // FIT: name, sport and totals of an activity without start and end
+  Shortened,           // FIT: texts cut to the 254 bytes a string field holds
 };
 
 inline constexpr std::size_t kOmissionCount = 8;

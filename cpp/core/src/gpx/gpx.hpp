@@ -12,13 +12,11 @@
 
 namespace tramlix::gpx {
 
-// Reads a GPX document; failures are InvalidData labelled "GPX".
-std::expected<ActivityFile, Error> read(std::string_view document);
-
-// Reads what a damaged document still holds: the points completed before the first fault, which
-// is told in `problems`. Fails like read() when that leaves nothing to return.
-std::expected<ActivityFile, Error> recover(std::string_view document,
-                                           std::vector<std::string>& problems);
+// Reads a GPX document; failures are InvalidData labelled "GPX". With `problems`, reads
+// what a damaged document still holds: the points completed before the first fault, which is
+// told in `problems`; fails only when that leaves nothing to return.
+std::expected<ActivityFile, Error> read(std::string_view document,
+                                        std::vector<std::string>* problems = nullptr);
 
 // Writes the whole document; every model value has one, valid against the format's schema.
 // What the format cannot carry is left out, and counted into `omitted` when given.

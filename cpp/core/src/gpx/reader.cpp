@@ -1,3 +1,5 @@
+#include "xml/reader.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -6,14 +8,14 @@
 #include <vector>
 
 #include "gpx/gpx.hpp"
-#include "tramlix/text.hpp"
-#include "xml/reader.hpp"
+#include "reading.hpp"
+#include "text.hpp"
 #include "xml/track.hpp"
 
 namespace tramlix::gpx {
 namespace {
 
-constexpr std::string_view kLabel = "GPX";
+constexpr Format kFormat = Format::Gpx;
 
 using xml::PointField;
 
@@ -108,24 +110,18 @@ class Reader final : public xml::Handler {
     }
   }
 
-  // Closes what a damaged document left open: an activity is kept when it holds points
-  // completed before the damage, and dropped otherwise, as if it had not begun.
+  // Closes what a damaged document left open.
   void break_off() {
-    track_.break_off(activity_);
-    if (activity_ && activity_->point_count() > 0) {
-      end_activity();
-    } else {
-      activity_.reset();
-    }
+    if (track_.break_off(activity_)) end_activity();
   }
 
   std::expected<ActivityFile, Error> finish() && {
     const bool any_segment = std::any_of(finished_.begin(), finished_.end(),
                                          [](const Activity& a) { return !a.segments.empty(); });
     if (!any_segment) {
-      return std::unexpected(Error::invalid_data(kLabel, "no track segments found"));
+      return std::unexpected(Error::invalid_data(kFormat.label(), "no track segments found"));
     }
-    return xml::activity_file(std::move(finished_));
+    return read_result(std::move(finished_));
   }
 
  private:
@@ -143,7 +139,7 @@ class Reader final : public xml::Handler {
 
   void end_activity() {
     if (!activity_) return;
-    activity_->start_time = activity_->effective_start_time();
+    settle_start_time(*activity_);
     finished_.push_back(std::move(*activity_));
     activity_.reset();
   }
@@ -170,13 +166,9 @@ class Reader final : public xml::Handler {
 
 }  // namespace
 
-std::expected<ActivityFile, Error> read(std::string_view document) {
-  return xml::read_document<Reader>(document, kLabel);
-}
-
-std::expected<ActivityFile, Error> recover(std::string_view document,
-                                           std::vector<std::string>& problems) {
-  return xml::recover_document<Reader>(document, problems);
+std::expected<ActivityFile, Error> read(std::string_view document,
+                                        std::vector<std::string>* problems) {
+  return xml::read_document<Reader>(document, kFormat, problems);
 }
 
 }  // namespace tramlix::gpx

@@ -1,18 +1,17 @@
+#include "xml/writer.hpp"
+
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "gpx/gpx.hpp"
+#include "text.hpp"
 #include "tramlix/omissions.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
-#include "xml/writer.hpp"
 
 namespace tramlix::gpx {
 namespace {
-
-constexpr std::size_t kBytesPerPoint = 512;
 
 using xml::append_element;
 using xml::append_finite;
@@ -64,7 +63,7 @@ void append_point(std::string& out, const TrackPoint& point, Omissions& omitted)
 std::string write(const ActivityFile& file, Omissions* omissions) {
   Omissions unused;
   Omissions& omitted = omissions ? *omissions : unused;
-  std::string out = xml::start_document(file, kBytesPerPoint);
+  std::string out = xml::start_document(file, /*bytes_per_point=*/512);
   out.append("<gpx version=\"1.1\" creator=\"");
   append_xml_escaped(out, file.creator ? std::string_view(*file.creator) : "tramlix");
   out.append(

@@ -1,3 +1,5 @@
+#include "xml/reader.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -6,16 +8,17 @@
 #include <utility>
 #include <vector>
 
+#include "reading.hpp"
+#include "sport.hpp"
 #include "tcx/tcx.hpp"
-#include "tramlix/text.hpp"
+#include "text.hpp"
 #include "tramlix/time.hpp"
-#include "xml/reader.hpp"
 #include "xml/track.hpp"
 
 namespace tramlix::tcx {
 namespace {
 
-constexpr std::string_view kLabel = "TCX";
+constexpr Format kFormat = Format::Tcx;
 
 using xml::PointField;
 
@@ -87,9 +90,8 @@ class Reader final : public xml::Handler {
     }
     track_.select(field);
     // Laps carry Notes of their own; only the activity's names it.
-    if (target != Target::None &&
-        (!activity_ || track_.point_open() ||
-         (target == Target::Notes && depth_ != activity_depth_ + 1))) {
+    if (target != Target::None && (!activity_ || track_.point_open() ||
+                                   (target == Target::Notes && depth_ != activity_depth_ + 1))) {
       target = Target::None;
     }
     target_ = target;
@@ -134,22 +136,16 @@ class Reader final : public xml::Handler {
     }
   }
 
-  // Closes what a damaged document left open: an activity is kept when it holds points
-  // completed before the damage, and dropped otherwise, as if it had not begun.
+  // Closes what a damaged document left open.
   void break_off() {
-    track_.break_off(activity_);
-    if (activity_ && activity_->point_count() > 0) {
-      end_activity();
-    } else {
-      activity_.reset();
-    }
+    if (track_.break_off(activity_)) end_activity();
   }
 
   std::expected<ActivityFile, Error> finish() && {
     if (finished_.empty()) {
-      return std::unexpected(Error::invalid_data(kLabel, "no activities found"));
+      return std::unexpected(Error::invalid_data(kFormat.label(), "no activities found"));
     }
-    return xml::activity_file(std::move(finished_));
+    return read_result(std::move(finished_));
   }
 
  private:
@@ -158,13 +154,13 @@ class Reader final : public xml::Handler {
     activity_depth_ = depth_;
     id_text_.reset();
     for (const auto [qualified, value] : attributes) {
-      if (xml::local_name(qualified) == "Sport") activity_->sport = normalize_sport(value);
+      if (xml::local_name(qualified) == "Sport") activity_->sport = sport::from_tcx(value);
     }
   }
 
   void end_activity() {
     if (!activity_) return;
-    activity_->start_time = activity_->effective_start_time();
+    settle_start_time(*activity_);
     // Notes name the activity wherever they stand; the Id only stands in for missing Notes.
     if (!activity_->name && id_text_) activity_->name = std::move(id_text_);
     finished_.push_back(std::move(*activity_));
@@ -199,22 +195,9 @@ class Reader final : public xml::Handler {
 
 }  // namespace
 
-std::string normalize_sport(std::string_view text) {
-  std::string sport(trim_unicode_whitespace(text));
-  for (char& c : sport) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  if (sport == "biking") sport = "cycling";
-  return sport;
-}
-
-std::expected<ActivityFile, Error> read(std::string_view document) {
-  return xml::read_document<Reader>(document, kLabel);
-}
-
-std::expected<ActivityFile, Error> recover(std::string_view document,
-                                           std::vector<std::string>& problems) {
-  return xml::recover_document<Reader>(document, problems);
+std::expected<ActivityFile, Error> read(std::string_view document,
+                                        std::vector<std::string>* problems) {
+  return xml::read_document<Reader>(document, kFormat, problems);
 }
 
 }  // namespace tramlix::tcx

@@ -12,20 +12,14 @@
 
 namespace tramlix::tcx {
 
-// Reads a TCX document; failures are InvalidData labelled "TCX".
-std::expected<ActivityFile, Error> read(std::string_view document);
-
-// Reads what a damaged document still holds: the points completed before the first fault, which
-// is told in `problems`. Fails like read() when that leaves nothing to return.
-std::expected<ActivityFile, Error> recover(std::string_view document,
-                                           std::vector<std::string>& problems);
+// Reads a TCX document; failures are InvalidData labelled "TCX". With `problems`, reads
+// what a damaged document still holds: the points completed before the first fault, which is
+// told in `problems`; fails only when that leaves nothing to return.
+std::expected<ActivityFile, Error> read(std::string_view document,
+                                        std::vector<std::string>* problems = nullptr);
 
 // Writes the whole document; every model value has one, valid against the format's schema.
 // What the format cannot carry is left out, and counted into `omitted` when given.
 std::string write(const ActivityFile& file, Omissions* omitted = nullptr);
-
-// The model's sport for an Activity's Sport attribute: trimmed, ASCII lower case, with
-// "biking" as "cycling"; any other text is kept in that normalised form.
-std::string normalize_sport(std::string_view text);
 
 }  // namespace tramlix::tcx

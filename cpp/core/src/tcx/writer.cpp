@@ -1,3 +1,5 @@
+#include "xml/writer.hpp"
+
 #include <cmath>
 #include <cstddef>
 #include <map>
@@ -6,38 +8,18 @@
 #include <string>
 #include <string_view>
 
+#include "sport.hpp"
 #include "tcx/tcx.hpp"
+#include "text.hpp"
 #include "tramlix/omissions.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
-#include "xml/writer.hpp"
 
 namespace tramlix::tcx {
 namespace {
 
-constexpr std::size_t kBytesPerPoint = 640;
-
 using xml::append_element;
 using xml::append_finite;
 using xml::append_integer;
-
-// The model's sport compared in any ASCII case, untrimmed. TCX names only three sports; a
-// multisport session is a different element altogether, so "multisport" is Other too.
-std::string_view sport_attribute(const std::optional<std::string>& sport) {
-  if (!sport) return "Other";
-  const std::string_view text = *sport;
-  const auto is = [text](std::string_view lower) {
-    if (text.size() != lower.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const char c = text[i];
-      if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != lower[i]) return false;
-    }
-    return true;
-  };
-  if (is("running")) return "Running";
-  if (is("cycling") || is("biking")) return "Biking";
-  return "Other";
-}
 
 // A Position needs both coordinates in range. When it cannot be written, each coordinate the
 // point has is counted, by what keeps the pair out.
@@ -151,7 +133,7 @@ double finite_or_zero(double value) {
 void append_activity(std::string& out, const Activity& activity, ActivityIds& ids,
                      Omissions& omitted) {
   out.append("<Activity Sport=\"");
-  out.append(sport_attribute(activity.sport));
+  out.append(sport::to_tcx(activity.sport));
   out.append("\">");
   // Id and StartTime are required; an activity without any time gets the epoch.
   const UtcInstant reference = reference_time(activity);
@@ -192,7 +174,7 @@ std::string write(const ActivityFile& file, Omissions* omissions) {
   Omissions unused;
   Omissions& omitted = omissions ? *omissions : unused;
   ActivityIds ids;
-  std::string out = xml::start_document(file, kBytesPerPoint);
+  std::string out = xml::start_document(file, /*bytes_per_point=*/640);
   out.append(
       "<TrainingCenterDatabase"
       " xmlns=\"http://www.garmin.com/xmlschemas/TrainingCenterDatabase/v2\""

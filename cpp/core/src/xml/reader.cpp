@@ -9,6 +9,8 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <string>
+#include <utility>
 
 #include "xml/prolog.hpp"
 
@@ -21,11 +23,13 @@ struct ParserDeleter {
 
 struct State {
   XML_Parser parser;
+  DocumentStart start;
   const unsigned char* data;
   std::size_t size;
   Handler* handler;
   TextBuffer* text;
   std::string error = {};  // set when the reader itself stopped the parse
+  TextPosition error_position = {};
   // An exception from a handler (bad_alloc, say) must not unwind through expat's C frames; it
   // stops the parse and is rethrown once XML_Parse has returned.
   std::exception_ptr exception = {};
@@ -64,8 +68,17 @@ std::string_view local_name_of(const XML_Char* name) {
   return {start, static_cast<std::size_t>(end - start)};
 }
 
+// Where expat stands in the whole document, counting what was skipped before the part it read.
+TextPosition position(XML_Parser parser, const DocumentStart& start) {
+  const XML_Size line = XML_GetCurrentLineNumber(parser);
+  XML_Size column = XML_GetCurrentColumnNumber(parser) + 1;
+  if (line == 1) column += start.columns;
+  return {line + start.lines, column};
+}
+
 void reference(State& s, std::string_view name) {
   if (!s.text->collecting() || !s.error.empty() || s.exception) return;
+  s.error_position = position(s.parser, s.start);
   try {
     s.error.reserve(name.size() + 22);
     s.error.append("unknown XML entity &").append(name).append(";");
@@ -128,30 +141,27 @@ void XMLCALL on_default(void* user_data, const XML_Char* chars, int length) {
   }
 }
 
-// Expat's message with the position in the whole document, counting what was skipped before
-// the part expat read.
-std::string syntax_error(XML_Parser parser, const DocumentStart& start) {
-  const XML_Size line = XML_GetCurrentLineNumber(parser);
-  XML_Size column = XML_GetCurrentColumnNumber(parser) + 1;
-  if (line == 1) column += start.columns;
+// Expat's message with the position in the whole document.
+ParseError syntax_error(XML_Parser parser, const DocumentStart& start) {
+  const TextPosition at = position(parser, start);
   std::string message = XML_ErrorString(XML_GetErrorCode(parser));
   message += " at line ";
-  message += std::to_string(line + start.lines);
+  message += std::to_string(at.line);
   message += ", column ";
-  message += std::to_string(column);
-  return message;
+  message += std::to_string(at.column);
+  return {std::move(message), at};
 }
 
 }  // namespace
 
-std::expected<void, std::string> parse(std::string_view whole, Handler& handler,
-                                       TextBuffer& text) {
+std::expected<void, ParseError> parse(std::string_view whole, Handler& handler, TextBuffer& text) {
   const DocumentStart start = document_start(whole);
   const std::string_view document = whole.substr(start.offset);
   std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate(nullptr));
   if (!parser) throw std::bad_alloc();
 
   State s{.parser = parser.get(),
+          .start = start,
           .data = reinterpret_cast<const unsigned char*>(document.data()),
           .size = document.size(),
           .handler = &handler,
@@ -174,7 +184,9 @@ std::expected<void, std::string> parse(std::string_view whole, Handler& handler,
     if (XML_Parse(parser.get(), document.data() + offset, static_cast<int>(length),
                   last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
       if (s.exception) std::rethrow_exception(s.exception);
-      if (!s.error.empty()) return std::unexpected(std::move(s.error));
+      if (!s.error.empty()) {
+        return std::unexpected(ParseError{std::move(s.error), s.error_position});
+      }
       return std::unexpected(syntax_error(parser.get(), start));
     }
     offset += length;

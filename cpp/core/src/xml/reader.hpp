@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "tramlix/error.hpp"
+
 namespace tramlix::xml {
 
 // The part of a qualified name after its first colon, or the whole name.
@@ -81,12 +83,18 @@ class Handler {
   ~Handler() = default;
 };
 
+// Why a parse stopped: the message to carry, and where in the whole document the parser stood.
+struct ParseError {
+  std::string message;
+  TextPosition position;
+};
+
 // Parses `document`, reporting elements to `handler` and collecting text into `text`. Blanks
 // before the XML declaration (after any byte-order mark) are skipped. On
-// failure the error is the message to carry: expat's own text with the line and column of a
+// failure the message is expat's own text with the line and column of a
 // syntax error ("mismatched tag at line 3, column 5"), or the unknown-entity message. An
 // exception thrown by a handler stops the parse and is rethrown from here.
-std::expected<void, std::string> parse(std::string_view document, Handler& handler,
-                                       TextBuffer& text);
+std::expected<void, ParseError> parse(std::string_view document, Handler& handler,
+                                      TextBuffer& text);
 
 }  // namespace tramlix::xml

@@ -11,9 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "text.hpp"
 #include "tramlix/error.hpp"
+#include "tramlix/format.hpp"
 #include "tramlix/model.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 #include "xml/reader.hpp"
 
@@ -103,12 +104,16 @@ class OpenTrack {
   bool point_open() const { return point_open_; }
 
   // Where a document breaks off: the point being read is dropped, and the segment is kept
-  // when it holds points completed before the break.
-  void break_off(std::optional<Activity>& activity) {
+  // when it holds points completed before the break. The open activity is to be kept (the
+  // result) when it holds such points; otherwise it is dropped, as if it had not begun.
+  bool break_off(std::optional<Activity>& activity) {
     point_open_ = false;
     field_ = PointField::None;
     if (points_.empty()) segment_open_ = false;
     end_segment(activity);
+    if (activity && activity->point_count() > 0) return true;
+    activity.reset();
+    return false;
   }
 
   // Chooses the field for the text of the element just started; none while no point is open.
@@ -132,42 +137,28 @@ class OpenTrack {
   PointField field_ = PointField::None;
 };
 
-// What a reader returns for the activities it finished.
-inline ActivityFile activity_file(std::vector<Activity> activities) {
-  ActivityFile file;
-  file.activities = std::move(activities);
-  file.creator = "tramlix";
-  return file;
-}
-
 // Runs a `Reader` (a Handler built on the text buffer) over `document` and returns what its
-// finish() makes of the events; an XML error becomes invalid data labelled `label`.
+// finish() makes of the events; an XML error becomes invalid data in `format`. With `problems`,
+// a document that is cut short or goes wrong part-way keeps what came before the fault: the
+// points completed before it, in their segments and activities, which the reader's break_off()
+// closes where the fault left them open. The fault, and that the points before it were kept,
+// is told in `problems`.
 template <class Reader>
-std::expected<ActivityFile, Error> read_document(std::string_view document,
-                                                 std::string_view label) {
-  TextBuffer text;
-  Reader reader(text);
-  if (auto parsed = parse(document, reader, text); !parsed) {
-    return std::unexpected(Error::invalid_data(label, std::move(parsed.error())));
-  }
-  return std::move(reader).finish();
-}
-
-// Reads like read_document, but a document that is cut short or goes wrong part-way keeps what
-// came before the fault: the points completed before it, in their segments and activities,
-// which the reader's break_off() closes where the fault left them open. The fault, and that
-// the points before it were kept, is told in `problems`.
-template <class Reader>
-std::expected<ActivityFile, Error> recover_document(std::string_view document,
-                                                    std::vector<std::string>& problems) {
+std::expected<ActivityFile, Error> read_document(std::string_view document, Format format,
+                                                 std::vector<std::string>* problems) {
   TextBuffer text;
   Reader reader(text);
   auto parsed = parse(document, reader, text);
   if (parsed) return std::move(reader).finish();
+  ParseError& error = parsed.error();
+  if (!problems) {
+    return std::unexpected(
+        Error::invalid_data(format.label(), std::move(error.message)).at(error.position));
+  }
   reader.break_off();
   auto file = std::move(reader).finish();
-  problems.push_back(file ? parsed.error() + ": kept the points completed before it"
-                          : std::move(parsed.error()));
+  problems->push_back(file ? error.message + ": kept the points completed before it"
+                           : std::move(error.message));
   return file;
 }
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "text.hpp"
 #include "tramlix/model.hpp"
 #include "tramlix/omissions.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 
 namespace tramlix::xml {
@@ -59,8 +59,7 @@ void append_element(std::string& out, const Value& value, AppendValue append_val
 
 // The same for an optional value: nothing when it is absent.
 template <Tag tag, class Value, class AppendValue>
-void append_element(std::string& out, const std::optional<Value>& value,
-                    AppendValue append_value) {
+void append_element(std::string& out, const std::optional<Value>& value, AppendValue append_value) {
   if (value) append_element<tag>(out, *value, append_value);
 }
 

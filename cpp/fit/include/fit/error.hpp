@@ -82,8 +82,8 @@ class FitError {
   // Every variant converts implicitly; nothing else does (an unconstrained template here would
   // also claim to convert std::expected and other wrappers).
   template <class T>
-    requires IsAlternative<T, Variant>::value
-  FitError(T variant) : variant_(variant) {}  // NOLINT(google-explicit-constructor)
+  requires IsAlternative<T, Variant>::value FitError(T variant)
+      : variant_(variant) {}  // NOLINT(google-explicit-constructor)
 
   const Variant& variant() const { return variant_; }
   template <class T>

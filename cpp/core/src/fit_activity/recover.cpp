@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "fit/file_header.hpp"
-#include "fit/fit.hpp"
 #include "fit/framing.hpp"
+#include "fit_activity/fit_activity.hpp"
 #include "problems.hpp"
 
-namespace tramlix::fit {
+namespace tramlix::fit_activity {
 namespace {
 
 std::uint16_t load_u16_le(std::span<const std::uint8_t> bytes, std::size_t at) {
@@ -26,32 +26,32 @@ std::string file_at(std::size_t offset) {
 
 // Checks the CRCs of the file `header` describes, both of them, telling each that does not
 // match. A file cut short has no file CRC to check.
-void check_crcs(std::span<const std::uint8_t> bytes, const ::fit::FileHeader& header,
+void check_crcs(std::span<const std::uint8_t> bytes, const fit::FileHeader& header,
                 std::vector<std::string>& problems) {
   const std::size_t begin = header.begin();
-  const auto ignored = [&](const ::fit::FitError& error) {
+  const auto ignored = [&](const fit::FitError& error) {
     problems.push_back(file_at(begin) + error.display() + " (ignored)");
   };
   if (header.size == 14) {
     const std::uint16_t stored = load_u16_le(bytes, begin + 12);
-    const std::uint16_t calculated = ::fit::crc16(bytes.subspan(begin, 12));
-    if (stored != 0 && stored != calculated) ignored(::fit::HeaderCrcMismatch{stored, calculated});
+    const std::uint16_t calculated = fit::crc16(bytes.subspan(begin, 12));
+    if (stored != 0 && stored != calculated) ignored(fit::HeaderCrcMismatch{stored, calculated});
   }
   if (header.end() <= bytes.size()) {
     const std::uint16_t stored = load_u16_le(bytes, header.data_end);
-    const std::uint16_t calculated = ::fit::crc16(bytes.subspan(begin, header.data_end - begin));
-    if (stored != calculated) ignored(::fit::FileCrcMismatch{stored, calculated});
+    const std::uint16_t calculated = fit::crc16(bytes.subspan(begin, header.data_end - begin));
+    if (stored != calculated) ignored(fit::FileCrcMismatch{stored, calculated});
   }
 }
 
 // What stopped the decoding, in words; `file` is where the file it stopped in begins.
 std::string stop_text(const DecodeStop& stop, std::size_t file) {
   const std::string at = std::to_string(stop.offset);
-  if (stop.error.get<::fit::FileTooShort>() || stop.error.get<::fit::InvalidHeaderSize>() ||
-      stop.error.get<::fit::InvalidSignature>()) {
+  if (stop.error.get<fit::FileTooShort>() || stop.error.get<fit::InvalidHeaderSize>() ||
+      stop.error.get<fit::InvalidSignature>()) {
     return file_at(stop.offset) + stop.error.display();
   }
-  if (stop.error.get<::fit::UnexpectedEof>()) {
+  if (stop.error.get<fit::UnexpectedEof>()) {
     return file_at(file) + "data ends inside a record at offset " + at;
   }
   return file_at(file) + stop.error.display() + " in the record at offset " + at;
@@ -59,7 +59,7 @@ std::string stop_text(const DecodeStop& stop, std::size_t file) {
 
 // A file of the chain whose bytes end before its data section and CRC do; `kept` counts the
 // records read.
-std::string cut_text(const ::fit::FileHeader& header, std::size_t size, const std::string& kept) {
+std::string cut_text(const fit::FileHeader& header, std::size_t size, const std::string& kept) {
   const std::size_t declared_end = header.data_begin + header.data_size;
   if (header.data_end == declared_end) {
     return file_at(header.begin()) + "the file ends after its data, without its CRC: kept " + kept;
@@ -75,11 +75,11 @@ std::expected<ActivityFile, Error> recover(std::span<const std::uint8_t> bytes,
                                            std::vector<std::string>& problems) {
   // The frame of every file of the chain. A header that does not read stops the decoder as a
   // rule, and it is told with what the decoder kept.
-  std::optional<::fit::FileHeader> cut;
+  std::optional<fit::FileHeader> cut;
   std::optional<DecodeStop> bad_header;
   std::vector<std::size_t> starts;  // of the files whose header reads
   for (std::size_t position = 0;;) {
-    const auto header = ::fit::read_cut_file_header(bytes, position);
+    const auto header = fit::read_cut_file_header(bytes, position);
     if (!header) {
       bad_header = DecodeStop{header.error(), position};
       break;
@@ -91,7 +91,7 @@ std::expected<ActivityFile, Error> recover(std::span<const std::uint8_t> bytes,
       break;
     }
     position = header->end();
-    if (!::fit::begins_file(bytes, position)) break;
+    if (!fit::begins_file(bytes, position)) break;
   }
 
   ActivityMapper mapper(bytes.size() / 32);
@@ -111,4 +111,4 @@ std::expected<ActivityFile, Error> recover(std::span<const std::uint8_t> bytes,
   return file;
 }
 
-}  // namespace tramlix::fit
+}  // namespace tramlix::fit_activity

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "corpus.hpp"
-#include "fit/fit.hpp"
 #include "fit/profile.hpp"
+#include "fit_activity/fit_activity.hpp"
 #include "tracks.hpp"
 #include "tramlix/io.hpp"
 #include "tramlix/omissions.hpp"
 
-namespace tramlix::fit {
+namespace tramlix::fit_activity {
 namespace {
 
 using testing::track;
@@ -89,8 +89,11 @@ TEST(FitWriter, PositionsBecomeSemicirclesInsideTheSint32Range) {
   // invalid marker 0x7FFFFFFF (180 degrees would be 2^31, which does not fit), so the
   // coordinate survives; NaN is no position at all.
   const double degrees[] = {95.0, -200.0, 180.0, 179.99999995, NAN, -1.0};
-  const char* fields[] = {"position_lat=i1133394148", "position_lat=i-2147483648",
-                          "position_lat=i2147483646", "position_lat=i2147483646", "",
+  const char* fields[] = {"position_lat=i1133394148",
+                          "position_lat=i-2147483648",
+                          "position_lat=i2147483646",
+                          "position_lat=i2147483646",
+                          "",
                           "position_lat=i-11930465"};
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(shown(messages_of({track({{point({}, degrees[i])}})}).at(1)), fields[i]);
@@ -190,8 +193,8 @@ TEST(FitWriter, LongTextsAreCutAtACharacter) {
   const std::pair<std::string, std::size_t> cases[] = {
       {std::string(254, 'x'), 254},
       {std::string(300, 'x'), 254},
-      {repeated("\xC3\xA9", 200), 254},           // U+00E9, 2 bytes
-      {repeated("\xE2\x82\xAC", 100), 252},       // U+20AC, 3 bytes
+      {repeated("\xC3\xA9", 200), 254},               // U+00E9, 2 bytes
+      {repeated("\xE2\x82\xAC", 100), 252},           // U+20AC, 3 bytes
       {"x" + repeated("\xF0\x9F\x98\x80", 80), 253},  // U+1F600, 4 bytes
   };
   for (const auto& [text, kept] : cases) {
@@ -275,7 +278,9 @@ TEST(FitWriter, WhatFitCannotCarryIsCounted) {
        },
        {{Omission::NotFinite, 2}, {Omission::OutOfRange, 2}}},
       // Before the FIT epoch: the record's time (and its session's, not counted again).
-      {[](ActivityFile& f) { f.activities[0].segments[0].points[0].time = UtcInstant{0, 0}; },
+      {[](ActivityFile& f) {
+         f.activities[0].segments[0].points[0].time = UtcInstant{0, 0};
+       },
        {{Omission::OutOfRange, 1}}},
       {[](ActivityFile& f) {
          f.activities[0].sport = "Road Cycling", f.activities[0].sub_sport = "Road";
@@ -381,4 +386,4 @@ TEST(FitWriterCorpus, EveryActivityRoundTrips) {
 }
 
 }  // namespace
-}  // namespace tramlix::fit
+}  // namespace tramlix::fit_activity

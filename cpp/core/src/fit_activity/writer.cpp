@@ -12,19 +12,20 @@
 #include <vector>
 
 #include "fit/encoder.hpp"
-#include "fit/fit.hpp"
 #include "fit/profile.hpp"
 #include "fit/profile_numbers.hpp"
+#include "fit_activity/fit_activity.hpp"
 #include "geo.hpp"
+#include "sport.hpp"
+#include "text.hpp"
 #include "tramlix/fields.hpp"
+#include "tramlix/format.hpp"
 #include "tramlix/omissions.hpp"
-#include "tramlix/text.hpp"
 #include "tramlix/time.hpp"
 
-namespace tramlix::fit {
+namespace tramlix::fit_activity {
 namespace {
 
-constexpr std::string_view kLabel = "FIT";
 constexpr std::uint8_t kProtocolVersion = 0x20;  // 2.0
 
 using ::fit::EnumName;
@@ -236,29 +237,6 @@ void add_position(std::vector<Field>& fields, FieldId latitude, FieldId longitud
   add_position(fields, longitude, point->longitude);
 }
 
-// The FIT sport for the model's free text; most texts name none.
-std::optional<std::string_view> fit_sport(const std::optional<std::string>& sport) {
-  if (!sport) return std::nullopt;
-  const std::string_view trimmed = trim_unicode_whitespace(*sport);
-  constexpr std::size_t kLongest = 10;  // "multisport"
-  if (trimmed.empty() || trimmed.size() > kLongest) return std::nullopt;
-  char lower[kLongest];
-  for (std::size_t i = 0; i < trimmed.size(); ++i) {
-    const char c = trimmed[i];
-    lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  }
-  const std::string_view text(lower, trimmed.size());
-  if (text == "run" || text == "running") return "running";
-  if (text == "bike" || text == "biking" || text == "cycling") return "cycling";
-  if (text == "walk" || text == "walking") return "walking";
-  if (text == "hike" || text == "hiking") return "hiking";
-  if (text == "swim" || text == "swimming") return "swimming";
-  if (text == "other" || text == "generic") return "generic";
-  if (text == "rowing") return "rowing";
-  if (text == "multisport") return "multisport";
-  return std::nullopt;
-}
-
 struct Totals {
   UtcInstant start;
   UtcInstant end;
@@ -332,7 +310,7 @@ Message session(const Activity& activity, const Totals& totals, Omissions& omitt
   add(fields, f::kTotalElapsedTime, Value(totals.elapsed), "s");
   add(fields, f::kTotalTimerTime, Value(totals.timer), "s");
   add(fields, f::kTotalDistance, Value(totals.distance), "m");
-  if (const auto sport = fit_sport(activity.sport)) {
+  if (const auto sport = sport::to_fit(activity.sport)) {
     add(fields, f::kSport, Value(EnumName::borrowed(*sport)));
   } else if (activity.sport) {
     omitted.add(Omission::UnknownName);
@@ -393,9 +371,12 @@ void count_untimed(const Activity& activity, Omissions& omitted) {
 
 Omission omission_for(::fit::Loss loss) {
   switch (loss) {
-    case ::fit::Loss::NotFinite: return Omission::NotFinite;
-    case ::fit::Loss::OutOfRange: return Omission::OutOfRange;
-    case ::fit::Loss::UnknownName: return Omission::UnknownName;
+    case ::fit::Loss::NotFinite:
+      return Omission::NotFinite;
+    case ::fit::Loss::OutOfRange:
+      return Omission::OutOfRange;
+    case ::fit::Loss::UnknownName:
+      return Omission::UnknownName;
   }
   return Omission::OutOfRange;
 }
@@ -406,14 +387,22 @@ bool from_model(const Activity& activity, std::uint8_t number) {
   namespace f = field::session;
   const ActivitySummary& summary = activity.summary;
   switch (number) {
-    case f::kStartTime.number: return activity.start_time.has_value();
-    case f::kSubSport.number: return true;
-    case f::kTotalElapsedTime.number: return summary.total_elapsed_seconds.has_value();
-    case f::kTotalTimerTime.number: return summary.total_timer_seconds.has_value();
-    case f::kTotalDistance.number: return summary.total_distance_meters.has_value();
-    case f::kTotalMovingTime.number: return true;
-    case f::kEnhancedAvgSpeed.number: return summary.average_speed_mps.has_value();
-    default: return false;
+    case f::kStartTime.number:
+      return activity.start_time.has_value();
+    case f::kSubSport.number:
+      return true;
+    case f::kTotalElapsedTime.number:
+      return summary.total_elapsed_seconds.has_value();
+    case f::kTotalTimerTime.number:
+      return summary.total_timer_seconds.has_value();
+    case f::kTotalDistance.number:
+      return summary.total_distance_meters.has_value();
+    case f::kTotalMovingTime.number:
+      return true;
+    case f::kEnhancedAvgSpeed.number:
+      return summary.average_speed_mps.has_value();
+    default:
+      return false;
   }
 }
 
@@ -502,9 +491,11 @@ std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omi
   const ::fit::Encoder encoder(kProtocolVersion, ::fit::profile::kProfileVersion);
   std::vector<::fit::LostValue> lost;
   auto bytes = encoder.encode(messages, omitted ? &lost : nullptr);
-  if (!bytes) return std::unexpected(Error::encode(kLabel, bytes.error().display()));
+  if (!bytes) {
+    return std::unexpected(Error::encode(Format(Format::Fit).label(), bytes.error().display()));
+  }
   if (omitted) count_lost(file, messages, lost, *omitted);
   return std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size());
 }
 
-}  // namespace tramlix::fit
+}  // namespace tramlix::fit_activity

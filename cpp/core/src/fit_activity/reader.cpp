@@ -7,18 +7,20 @@
 #include <string_view>
 #include <utility>
 
-#include "fit/fit.hpp"
 #include "fit/framing.hpp"
 #include "fit/typed_decoder.hpp"
-#include "tramlix/text.hpp"
+#include "fit_activity/fit_activity.hpp"
+#include "reading.hpp"
+#include "text.hpp"
+#include "tramlix/format.hpp"
 #include "tramlix/time.hpp"
 
-namespace tramlix::fit {
+namespace tramlix::fit_activity {
 namespace {
 
-constexpr std::string_view kLabel = "FIT";
+constexpr Format kFormat = Format::Fit;
 
-using ::fit::Value;
+using fit::Value;
 
 std::optional<double> numeric(const Value& value) {
   if (const auto* n = value.get<std::int64_t>()) return static_cast<double>(*n);
@@ -59,7 +61,7 @@ std::optional<std::int16_t> signed16(const Value& value) {
 
 std::optional<std::string_view> text_view(const Value& value) {
   if (const auto* s = value.get<std::string>()) return *s;
-  if (const auto* e = value.get<::fit::EnumName>()) return e->view();
+  if (const auto* e = value.get<fit::EnumName>()) return e->view();
   return std::nullopt;
 }
 
@@ -71,7 +73,7 @@ std::optional<std::string> text(const Value& value) {
 }
 
 std::optional<UtcInstant> timestamp(const Value& value) {
-  const auto* t = value.get<::fit::Timestamp>();
+  const auto* t = value.get<fit::Timestamp>();
   if (!t) return std::nullopt;
   constexpr std::uint32_t kNanosPerSecond = 1'000'000'000;
   const std::int64_t carry = t->nanoseconds / kNanosPerSecond;
@@ -85,18 +87,9 @@ std::optional<double> degrees(const Value& value) {
   return *semicircles / kSemicirclesPerDegree;
 }
 
-std::optional<UtcInstant> first_time(const Activity& activity) {
-  for (const Segment& segment : activity.segments) {
-    for (const TrackPoint& point : segment.points) {
-      if (point.time) return point.time;
-    }
-  }
-  return std::nullopt;
-}
-
 // Fields worth a look: a developer field has a name of its author's choosing, which may
 // collide with a profile name, and an invalid marker means the field was not recorded.
-bool carried(const ::fit::Field& field) {
+bool carried(const fit::Field& field) {
   return !field.developer && !field.value.is_invalid();
 }
 
@@ -137,8 +130,8 @@ std::optional<std::uint8_t> device_index(const Value& value) {
 
 // A device_info message speaks of the recording device when its device index is 0 ("creator")
 // or it has none; heart-rate straps, power meters and other sensors have indexes of their own.
-bool describes_creator(const ::fit::Message& message) {
-  for (const ::fit::Field& field : message.fields) {
+bool describes_creator(const fit::Message& message) {
+  for (const fit::Field& field : message.fields) {
     if (carried(field) && field.name == "device_index") return device_index(field.value) == 0;
   }
   return true;
@@ -146,9 +139,9 @@ bool describes_creator(const ::fit::Message& message) {
 
 // Overwrites `device` with the recognised fields of a file_id or device_info message; whether
 // there was any.
-bool apply_device_fields(const ::fit::Message& message, DeviceInfo& device) {
+bool apply_device_fields(const fit::Message& message, DeviceInfo& device) {
   bool recognised = false;
-  for (const ::fit::Field& field : message.fields) {
+  for (const fit::Field& field : message.fields) {
     if (!carried(field)) continue;
     const std::string_view name = field.name;
     const Value& value = field.value;
@@ -185,7 +178,7 @@ bool apply_device_fields(const ::fit::Message& message, DeviceInfo& device) {
 
 }  // namespace
 
-void ActivityMapper::add(const ::fit::Message& message) {
+void ActivityMapper::add(const fit::Message& message) {
   const std::string_view name = message.name;
   switch (name.size()) {
     case 6:
@@ -208,9 +201,9 @@ void ActivityMapper::add(const ::fit::Message& message) {
 }
 
 // Runs for every field of every record: dispatch on the name's length, then compare.
-void ActivityMapper::add_record(const ::fit::Message& message) {
+void ActivityMapper::add_record(const fit::Message& message) {
   TrackPoint& point = points_.emplace_back();
-  for (const ::fit::Field& field : message.fields) {
+  for (const fit::Field& field : message.fields) {
     if (!carried(field)) continue;
     const std::string_view name = field.name;
     const Value& value = field.value;
@@ -258,14 +251,14 @@ void ActivityMapper::add_record(const ::fit::Message& message) {
   }
 }
 
-void ActivityMapper::add_session(const ::fit::Message& message) {
+void ActivityMapper::add_session(const fit::Message& message) {
   Session& session = sessions_.emplace_back();
   Activity& values = session.values;
   const auto set = [&](std::uint16_t target, auto& field, auto value) {
     field = std::move(value);
     session.carried |= target;
   };
-  for (const ::fit::Field& field : message.fields) {
+  for (const fit::Field& field : message.fields) {
     if (!carried(field)) continue;
     const std::string_view name = field.name;
     const Value& value = field.value;
@@ -379,7 +372,7 @@ void ActivityMapper::split_by_start_time() {
   }
 }
 
-void ActivityMapper::add_device(const ::fit::Message& message, bool about_creator) {
+void ActivityMapper::add_device(const fit::Message& message, bool about_creator) {
   const bool recognised = apply_device_fields(message, any_device_.info);
   any_device_.seen |= recognised;
   if (about_creator && recognised) {
@@ -392,7 +385,7 @@ void ActivityMapper::finish_activity() {
   if (points_.empty()) return;
   current_.segments.push_back(Segment{std::move(points_)});
   points_.clear();
-  if (!current_.start_time) current_.start_time = first_time(current_);
+  settle_start_time(current_);
   finished_.push_back(std::move(current_));
   current_ = Activity{};
 }
@@ -401,11 +394,9 @@ std::expected<ActivityFile, Error> ActivityMapper::finish() && {
   if (!sessions_.empty()) close_sessions();
   finish_activity();
   if (finished_.empty()) {
-    return std::unexpected(Error::invalid_data(kLabel, "no record messages found"));
+    return std::unexpected(Error::invalid_data(kFormat.label(), "no record messages found"));
   }
-  ActivityFile file;
-  file.activities = std::move(finished_);
-  file.creator = "tramlix";
+  ActivityFile file = read_result(std::move(finished_));
   // A file that says nothing of its recorder may still describe some device.
   if (creator_.seen) {
     file.device_info = std::move(creator_.info);
@@ -417,7 +408,7 @@ std::expected<ActivityFile, Error> ActivityMapper::finish() && {
 
 std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, ActivityMapper& mapper,
                                        bool read_cut_files) {
-  auto decoder = ::fit::DecoderBuilder(bytes)
+  auto decoder = fit::DecoderBuilder(bytes)
                      .apply_scale_and_offset(true)
                      .expand_components(true)
                      .select_subfields(true)
@@ -425,7 +416,7 @@ std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, Acti
                      .convert_date_times(true)
                      .read_cut_files(read_cut_files)
                      .build();
-  ::fit::Message message;  // one message's storage serves the whole file
+  fit::Message message;  // one message's storage serves the whole file
   for (;;) {
     auto more = decoder.next(message);
     if (!more) return DecodeStop{more.error(), decoder.record_offset()};
@@ -435,16 +426,17 @@ std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, Acti
 }
 
 std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes) {
-  if (auto intact = ::fit::check_integrity(bytes); !intact) {
-    return std::unexpected(Error::invalid_data(kLabel, intact.error().display()));
+  if (auto intact = fit::check_integrity(bytes); !intact) {
+    return std::unexpected(Error::invalid_data(kFormat.label(), intact.error().display()));
   }
   // Real files spend some 20 to 60 bytes per record, other messages included: room for one
   // point per 32 bytes spares most of the growing, and pages never written cost nothing.
   ActivityMapper mapper(bytes.size() / 32);
   if (const auto stop = map_messages(bytes, mapper)) {
-    return std::unexpected(Error::invalid_data(kLabel, stop->error.display()));
+    return std::unexpected(
+        Error::invalid_data(kFormat.label(), stop->error.display()).at(ByteOffset{stop->offset}));
   }
   return std::move(mapper).finish();
 }
 
-}  // namespace tramlix::fit
+}  // namespace tramlix::fit_activity

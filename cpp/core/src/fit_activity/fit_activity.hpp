@@ -15,7 +15,7 @@
 #include "tramlix/model.hpp"
 #include "tramlix/omissions.hpp"
 
-namespace tramlix::fit {
+namespace tramlix::fit_activity {
 
 // 2^31 semicircles make 180 degrees.
 inline constexpr double kSemicirclesPerDegree = 11930464.711111112;
@@ -27,8 +27,7 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes);
 // file has device information, then per activity its records and, when its start and end are
 // known, one lap, session and activity message. Values are in the model's units; the encoder
 // applies the profile's scales. What the messages leave out is counted into `omitted`, when given.
-std::vector<::fit::Message> activity_messages(const ActivityFile& file,
-                                              Omissions* omitted = nullptr);
+std::vector<fit::Message> activity_messages(const ActivityFile& file, Omissions* omitted = nullptr);
 
 // Encodes `file` as a FIT activity file (protocol 2.0, profile 21.200); failures are Encode
 // labelled "FIT". Texts longer than a string field holds are cut, so every model has a file.
@@ -51,7 +50,7 @@ class ActivityMapper {
   // Room for this many points up front: growing a large point list costs more than mapping it.
   explicit ActivityMapper(std::size_t expected_points = 0) { points_.reserve(expected_points); }
 
-  void add(const ::fit::Message& message);
+  void add(const fit::Message& message);
 
   // The mapped file; "no record messages found" when no activity holds a point.
   std::expected<ActivityFile, Error> finish() &&;
@@ -67,9 +66,9 @@ class ActivityMapper {
     bool seen = false;
   };
 
-  void add_record(const ::fit::Message& message);
-  void add_session(const ::fit::Message& message);
-  void add_device(const ::fit::Message& message, bool about_creator);
+  void add_record(const fit::Message& message);
+  void add_session(const fit::Message& message);
+  void add_device(const fit::Message& message, bool about_creator);
   void apply(const Session& session);
   void close_sessions();
   void split_by_start_time();
@@ -85,7 +84,7 @@ class ActivityMapper {
 
 // Where and why a walk through the messages stopped early.
 struct DecodeStop {
-  ::fit::FitError error;
+  fit::FitError error;
   std::size_t offset;  // of the record (or chained file header) that failed
 };
 
@@ -102,4 +101,4 @@ std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, Acti
 std::expected<ActivityFile, Error> recover(std::span<const std::uint8_t> bytes,
                                            std::vector<std::string>& problems);
 
-}  // namespace tramlix::fit
+}  // namespace tramlix::fit_activity

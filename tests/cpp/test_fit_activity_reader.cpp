@@ -9,12 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "fit/fit.hpp"
+#include "fit_activity/fit_activity.hpp"
 
 // Models are spelled with designated initializers; g++ 12 warns about every member left out.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
-namespace tramlix::fit {
+namespace tramlix::fit_activity {
 namespace {
 
 using namespace std::string_literals;
@@ -173,11 +173,10 @@ TEST(FitMapper, SessionsWrittenAfterTheirRecordsShareThemOutByStartTime) {
 }
 
 TEST(FitMapper, SessionValuesReachTheirOwnActivity) {
-  const auto file =
-      map({M("record", {F("timestamp", T(100))}), M("record", {F("timestamp", T(200))}),
-           M("session", {F("start_time", T(150)), F("total_distance", 20.0)}),
-           M("session",
-             {F("start_time", T(100)), F("total_ascent", 7ul), F("total_distance", 10.0)})});
+  const auto file = map(
+      {M("record", {F("timestamp", T(100))}), M("record", {F("timestamp", T(200))}),
+       M("session", {F("start_time", T(150)), F("total_distance", 20.0)}),
+       M("session", {F("start_time", T(100)), F("total_ascent", 7ul), F("total_distance", 10.0)})});
   ASSERT_TRUE(file);
   ASSERT_EQ(file->activities.size(), 2u);
   EXPECT_EQ(file->activities[0].summary,
@@ -188,10 +187,10 @@ TEST(FitMapper, SessionValuesReachTheirOwnActivity) {
 }
 
 TEST(FitMapper, DeviceInfoDescribesTheRecorder) {
-  const auto hrm = M("device_info", {F("device_index", 1ul), F("manufacturer", E("garmin")),
-                                     F("garmin_product", E("hrm4_run")),
-                                     F("serial_number", 3944483460ul), F("software_version", 34.0),
-                                     F("source_type", E("antplus"))});
+  const auto hrm =
+      M("device_info", {F("device_index", 1ul), F("manufacturer", E("garmin")),
+                        F("garmin_product", E("hrm4_run")), F("serial_number", 3944483460ul),
+                        F("software_version", 34.0), F("source_type", E("antplus"))});
   const auto sensor = M("device_info", {F("device_index", 2ul), F("manufacturer", 42768ul),
                                         F("product", 8195ul), F("software_version", 1.5)});
   const struct {
@@ -242,4 +241,4 @@ TEST(FitMapper, DeviceInfoDescribesTheRecorder) {
 }
 
 }  // namespace
-}  // namespace tramlix::fit
+}  // namespace tramlix::fit_activity
