@@ -15,8 +15,8 @@
 namespace tramlix {
 namespace {
 
-using ::fit::testing::Bytes;
-using ::fit::testing::Records;
+using fit::testing::Bytes;
+using fit::testing::Records;
 
 Bytes bytes(std::string_view text) {
   return {text.begin(), text.end()};

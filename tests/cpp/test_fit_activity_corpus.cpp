@@ -18,8 +18,8 @@
 namespace tramlix {
 namespace {
 
-using ::fit::testing::Bytes;
-using ::fit::testing::cat;
+using fit::testing::Bytes;
+using fit::testing::cat;
 
 // "activities/points" of a loaded file, or its error without the label every FIT error has.
 std::string shown(const std::expected<ActivityFile, Error>& file) {
@@ -79,10 +79,10 @@ TEST(FitCorpus, EveryFileGivesItsActivitiesOrAClearError) {
 
 // A FIT file around `records`, with a 14-byte header and both CRCs.
 Bytes framed(const Bytes& records) {
-  using namespace ::fit::testing;
+  using namespace fit::testing;
   const Bytes header = cat({{14, 0x20}, le16(21200), le32(records.size()), text(".FIT")});
-  const Bytes body = cat({header, le16(::fit::crc16(header)), records});
-  return cat({body, le16(::fit::crc16(body))});
+  const Bytes body = cat({header, le16(fit::crc16(header)), records});
+  return cat({body, le16(fit::crc16(body))});
 }
 
 // Hostile input ends in a result or an error: never a crash, a hang or a huge allocation.

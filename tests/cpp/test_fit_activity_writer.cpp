@@ -24,7 +24,7 @@ namespace {
 
 using testing::track;
 
-using ::fit::Message;
+using fit::Message;
 using A = Activity&;  // what the session cases edit
 
 // A point: time in seconds, latitude, longitude, elevation, heart rate.
@@ -43,17 +43,17 @@ TrackPoint point(std::optional<std::int64_t> time, std::optional<double> lat = {
 std::vector<Message> messages_of(std::vector<Activity> a, std::optional<DeviceInfo> device = {}) {
   std::vector<Message> messages = activity_messages({std::move(a), std::nullopt, device});
   for (const Message& m : messages) {
-    const auto* info = ::fit::profile::mesg_info_by_num(m.global_number);
-    for (const ::fit::Field& f : m.fields) {
+    const auto* info = fit::profile::mesg_info_by_num(m.global_number);
+    for (const fit::Field& f : m.fields) {
       const auto* described = info && info->name == m.name ? info->field(f.number) : nullptr;
       std::string_view type;  // of the field or subfield the name picks
       if (described && described->name == f.name) type = described->type_name;
       for (std::size_t i = 0; described && i < described->subfields.size(); ++i) {
         if (described->subfields[i].name == f.name) type = described->subfields[i].type_name;
       }
-      const auto* name = f.value.get<::fit::EnumName>();
+      const auto* name = f.value.get<fit::EnumName>();
       EXPECT_TRUE(!type.empty() && (!name || f.name == "sub_sport" ||
-                                    ::fit::profile::enum_value_by_str(type, name->view())))
+                                    fit::profile::enum_value_by_str(type, name->view())))
           << m.name << "." << f.name;
     }
   }
@@ -64,15 +64,15 @@ std::vector<Message> messages_of(std::vector<Activity> a, std::optional<DeviceIn
 // i-7 for the integer kinds, plain floats, 'text', bare enumeration names, seconds for times.
 std::string shown(const Message& message, std::initializer_list<std::string_view> only = {}) {
   std::string out;
-  for (const ::fit::Field& f : message.fields) {
+  for (const fit::Field& f : message.fields) {
     if (only.size() && std::find(only.begin(), only.end(), f.name) == only.end()) continue;
     out.append(out.empty() ? "" : " ").append(f.name).append("=");
     char c[32];
     if (const auto* n = f.value.get<std::int64_t>()) out.append("i").append(std::to_string(*n));
     if (const auto* n = f.value.get<std::uint64_t>()) out.append("u").append(std::to_string(*n));
     if (const auto* s = f.value.get<std::string>()) out.append("'").append(*s).append("'");
-    if (const auto* e = f.value.get<::fit::EnumName>()) out.append(e->view());
-    if (const auto* t = f.value.get<::fit::Timestamp>()) out += std::to_string(t->unix_seconds);
+    if (const auto* e = f.value.get<fit::EnumName>()) out.append(e->view());
+    if (const auto* t = f.value.get<fit::Timestamp>()) out += std::to_string(t->unix_seconds);
     if (const auto* d = f.value.get<double>()) out.append(c, std::to_chars(c, c + 32, *d).ptr);
   }
   return out;
@@ -312,7 +312,7 @@ TEST(FitWriter, WhatFitCannotCarryIsCounted) {
 
 // A time as FIT keeps it: whole seconds; none before the FIT epoch or past its 32-bit range.
 std::optional<UtcInstant> fit_time(std::optional<UtcInstant> time) {
-  const std::int64_t since = time ? time->seconds - ::fit::kFitEpochUnixSeconds : -1;
+  const std::int64_t since = time ? time->seconds - fit::kFitEpochUnixSeconds : -1;
   if (since < 0 || since >= 0xFFFFFFFF) return std::nullopt;
   return UtcInstant{time->seconds, 0};
 }

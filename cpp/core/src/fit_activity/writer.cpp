@@ -28,14 +28,14 @@ namespace {
 
 constexpr std::uint8_t kProtocolVersion = 0x20;  // 2.0
 
-using ::fit::EnumName;
-using ::fit::Field;
-using ::fit::Message;
-using ::fit::Value;
-using ::fit::profile::FieldId;
-using ::fit::profile::MessageId;
-namespace mesg = ::fit::profile::mesg;
-namespace field = ::fit::profile::field;
+using fit::EnumName;
+using fit::Field;
+using fit::Message;
+using fit::Value;
+using fit::profile::FieldId;
+using fit::profile::MessageId;
+namespace mesg = fit::profile::mesg;
+namespace field = fit::profile::field;
 
 Message new_message(MessageId id) {
   Message message;
@@ -55,7 +55,7 @@ void add(std::vector<Field>& fields, FieldId id, Value value, std::string_view u
 }
 
 Value timestamp(UtcInstant instant) {
-  return Value(::fit::Timestamp{instant.seconds, instant.nanoseconds});
+  return Value(fit::Timestamp{instant.seconds, instant.nanoseconds});
 }
 
 Value unsigned_value(std::uint64_t n) {
@@ -108,17 +108,16 @@ struct DeviceTexts {
 std::optional<std::string_view> product_subfield(const DeviceInfo& device) {
   std::optional<std::string_view> maker;
   if (device.manufacturer_id) {
-    maker = ::fit::profile::enum_str_by_value("manufacturer", *device.manufacturer_id);
+    maker = fit::profile::enum_str_by_value("manufacturer", *device.manufacturer_id);
   } else if (device.manufacturer) {
     maker = *device.manufacturer;
   }
-  const ::fit::profile::MessageInfo* message =
-      ::fit::profile::mesg_info_by_num(mesg::kFileId.number);
-  const ::fit::profile::FieldInfo* product =
+  const fit::profile::MessageInfo* message = fit::profile::mesg_info_by_num(mesg::kFileId.number);
+  const fit::profile::FieldInfo* product =
       message ? message->field(field::file_id::kProduct.number) : nullptr;
   if (!maker || !product) return std::nullopt;
-  for (const ::fit::profile::Subfield& subfield : product->subfields) {
-    for (const ::fit::profile::SubfieldReference& reference : subfield.references) {
+  for (const fit::profile::Subfield& subfield : product->subfields) {
+    for (const fit::profile::SubfieldReference& reference : subfield.references) {
       if (reference.field == "manufacturer" && reference.value == *maker) return subfield.name;
     }
   }
@@ -369,13 +368,13 @@ void count_untimed(const Activity& activity, Omissions& omitted) {
   omitted.add(Omission::UntimedActivity, values);
 }
 
-Omission omission_for(::fit::Loss loss) {
+Omission omission_for(fit::Loss loss) {
   switch (loss) {
-    case ::fit::Loss::NotFinite:
+    case fit::Loss::NotFinite:
       return Omission::NotFinite;
-    case ::fit::Loss::OutOfRange:
+    case fit::Loss::OutOfRange:
       return Omission::OutOfRange;
-    case ::fit::Loss::UnknownName:
+    case fit::Loss::UnknownName:
       return Omission::UnknownName;
   }
   return Omission::OutOfRange;
@@ -410,7 +409,7 @@ bool from_model(const Activity& activity, std::uint8_t number) {
 // manufacturer, serial number, product and product name, the lap and activity messages repeat
 // the session's figures, and the file's creation time is the first activity's start.
 void count_lost(const ActivityFile& file, std::span<const Message> messages,
-                std::span<const ::fit::LostValue> lost, Omissions& omitted) {
+                std::span<const fit::LostValue> lost, Omissions& omitted) {
   // Sessions stand in the order of the activities that have a start and an end; the losses in
   // the order of their messages.
   std::size_t scanned = 0;
@@ -424,7 +423,7 @@ void count_lost(const ActivityFile& file, std::span<const Message> messages,
     }
     return current;
   };
-  for (const ::fit::LostValue& value : lost) {
+  for (const fit::LostValue& value : lost) {
     const Message& message = messages[value.message];
     const std::uint8_t number = message.fields[value.field].number;
     switch (message.global_number) {
@@ -488,8 +487,8 @@ std::vector<Message> activity_messages(const ActivityFile& file, Omissions* omis
 
 std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omitted) {
   const std::vector<Message> messages = activity_messages(file, omitted);
-  const ::fit::Encoder encoder(kProtocolVersion, ::fit::profile::kProfileVersion);
-  std::vector<::fit::LostValue> lost;
+  const fit::Encoder encoder(kProtocolVersion, fit::profile::kProfileVersion);
+  std::vector<fit::LostValue> lost;
   auto bytes = encoder.encode(messages, omitted ? &lost : nullptr);
   if (!bytes) {
     return std::unexpected(Error::encode(Format(Format::Fit).label(), bytes.error().display()));
