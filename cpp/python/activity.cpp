@@ -3,9 +3,9 @@
 
 #include "classes.hpp"
 #include "table.hpp"
-#include "tramlix/tables.hpp"
 #include "tramlix/io.hpp"
 #include "tramlix/omissions.hpp"
+#include "tramlix/tables.hpp"
 
 namespace tramlix::python {
 namespace {

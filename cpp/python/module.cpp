@@ -85,8 +85,7 @@ PyMethodDef module_functions[] = {
 
 // Functions of the module that its fixed __all__ does not list; the package exports them.
 PyMethodDef unlisted_functions[] = {
-    {"recover", method(recover_function), METH_VARARGS | METH_KEYWORDS,
-     "recover(source)\n--\n\n"},
+    {"recover", method(recover_function), METH_VARARGS | METH_KEYWORDS, "recover(source)\n--\n\n"},
     {"_arrow_allocations", method(arrow_allocations), METH_NOARGS, nullptr},
 };
 

@@ -61,19 +61,17 @@ const arrow::Table& table_of(PyObject* self) {
 PyObject* table_arrow_c_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     one_argument(args, kwargs, "|O:__arrow_c_stream__", "requested_schema");
-    return capsule_of<ArrowArrayStream>(kStreamCapsule, release_stream_capsule,
-                                        [&](ArrowArrayStream* out) {
-                                          arrow::export_stream(table_of(self), out);
-                                        });
+    return capsule_of<ArrowArrayStream>(
+        kStreamCapsule, release_stream_capsule,
+        [&](ArrowArrayStream* out) { arrow::export_stream(table_of(self), out); });
   });
 }
 
 PyObject* table_arrow_c_schema(PyObject* self, PyObject*) {
   return boundary([&] {
-    return capsule_of<ArrowSchema>(kSchemaCapsule, release_schema_capsule,
-                                   [&](ArrowSchema* out) {
-                                     arrow::export_schema(table_of(self).schema(), out);
-                                   });
+    return capsule_of<ArrowSchema>(kSchemaCapsule, release_schema_capsule, [&](ArrowSchema* out) {
+      arrow::export_schema(table_of(self).schema(), out);
+    });
   });
 }
 
@@ -84,8 +82,8 @@ nb::object import_for(const char* module, const char* method, const char* needs,
   if (PyObject* imported = PyImport_ImportModule(module)) return nb::steal(imported);
   if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw_error_already_set();
   PyObject* cause = PyErr_GetRaisedException();
-  PyErr_Format(PyExc_ImportError, "Table.%s() needs %s: pip install 'tramlix[%s]'", method,
-               needs, extra);
+  PyErr_Format(PyExc_ImportError, "Table.%s() needs %s: pip install 'tramlix[%s]'", method, needs,
+               extra);
   PyObject* error = PyErr_GetRaisedException();
   PyException_SetCause(error, cause);
   PyErr_SetRaisedException(error);
@@ -115,8 +113,8 @@ PyObject* table_to_pandas(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!PyDict_GetItemString(options.ptr(), "types_mapper")) {
       nb::object mapping = checked(PyDict_New());
       static constexpr const char* kIntegers[][2] = {
-          {"int8", "Int8Dtype"},   {"int16", "Int16Dtype"},   {"int32", "Int32Dtype"},
-          {"int64", "Int64Dtype"}, {"uint8", "UInt8Dtype"},   {"uint16", "UInt16Dtype"},
+          {"int8", "Int8Dtype"},     {"int16", "Int16Dtype"},   {"int32", "Int32Dtype"},
+          {"int64", "Int64Dtype"},   {"uint8", "UInt8Dtype"},   {"uint16", "UInt16Dtype"},
           {"uint32", "UInt32Dtype"}, {"uint64", "UInt64Dtype"},
       };
       for (const auto& [arrow_type, pandas_type] : kIntegers) {

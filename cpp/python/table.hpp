@@ -6,7 +6,8 @@
 
 namespace tramlix::python {
 
-// Created on first call, like the value classes; not in the module's __all__.
+// Created on first call, like the value classes; not in the module's __all__. box(table) makes
+// an instance from an arrow::Table.
 PyTypeObject* table_type();
 
 // _arrow_allocations(): the core's live Arrow allocations, for tests that check that consumers

@@ -80,7 +80,7 @@ std::shared_ptr<const ArrayData> ints(const std::vector<std::optional<std::int32
 }
 
 Table one_column_table(std::vector<std::shared_ptr<const ArrayData>> batches) {
-  Schema schema{{Field{"n", int32(), true, {{"unit", "m"}}}}, {}};
+  Schema schema{{Field{"n", TypeId::Int32, true, {{"unit", "m"}}}}, {}};
   std::vector<RecordBatch> parts;
   for (auto& column : batches) parts.push_back({column->length, {std::move(column)}});
   return Table(std::move(schema), std::move(parts));
@@ -95,10 +95,12 @@ TEST(ArrowBuilders, ValidityBitmapStartsAtTheFirstNullWhereverItFalls) {
   Rows eight_then_null{1, 2, 3, 4, 5, 6, 7, 8, none};
   Rows leading_null{none, 2, 3};
   Rows only_nulls{none, none};
-  for (const Rows& rows : {Rows{}, Rows{1, 2}, nine_then_null, eight_then_null, leading_null,
-                           only_nulls}) {
+  for (const Rows& rows :
+       {Rows{}, Rows{1, 2}, nine_then_null, eight_then_null, leading_null, only_nulls}) {
+    const auto data = ints(rows);
+    for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(data->is_valid(i), rows[i].has_value());
     ArrowArray array;
-    export_array(ints(rows), &array);
+    export_array(data, &array);
     EXPECT_EQ(int_rows(array), rows);
     std::int64_t nulls = 0;
     for (const auto& row : rows) nulls += !row;
@@ -112,28 +114,46 @@ TEST(ArrowBuilders, EveryTypeHasItsFormatAndLayout) {
   struct Case {
     DataType type;
     const char* format;
+    std::int64_t buffers;
   };
   const Case cases[] = {
-      {boolean(), "b"},     {int8(), "c"},       {int16(), "s"},
-      {int32(), "i"},       {int64(), "l"},      {uint8(), "C"},
-      {uint16(), "S"},      {uint32(), "I"},     {uint64(), "L"},
-      {float32(), "f"},     {float64(), "g"},    {utf8(), "u"},
-      {binary(), "z"},      {dictionary_utf8(), "i"},
-      {timestamp(TimeUnit::Nano, "UTC"), "tsn:UTC"},
-      {timestamp(TimeUnit::Second), "tss:"},
-      {timestamp(TimeUnit::Milli), "tsm:"},
-      {timestamp(TimeUnit::Micro, "UTC"), "tsu:UTC"},
-      {list(float64()), "+l"},
+      {TypeId::Bool, "b", 2},
+      {TypeId::Int8, "c", 2},
+      {TypeId::Int16, "s", 2},
+      {TypeId::Int32, "i", 2},
+      {TypeId::Int64, "l", 2},
+      {TypeId::UInt8, "C", 2},
+      {TypeId::UInt16, "S", 2},
+      {TypeId::UInt32, "I", 2},
+      {TypeId::UInt64, "L", 2},
+      {TypeId::Float32, "f", 2},
+      {TypeId::Float64, "g", 2},
+      {TypeId::Utf8, "u", 3},
+      {TypeId::Binary, "z", 3},
+      {TypeId::Dictionary, "i", 2},
+      {timestamp(TimeUnit::Nano, "UTC"), "tsn:UTC", 2},
+      {timestamp(TimeUnit::Second), "tss:", 2},
+      {timestamp(TimeUnit::Milli), "tsm:", 2},
+      {timestamp(TimeUnit::Micro, "UTC"), "tsu:UTC", 2},
+      {list(TypeId::Float64), "+l", 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.format);
     // Every type's builder takes nulls and gives back its own type.
     auto builder = make_builder(c.type);
-    builder->append_null();
+    builder->append_nulls(2);
     auto column = builder->finish();
     EXPECT_EQ(column->type, c.type);
-    EXPECT_EQ(column->null_count, 1);
+    EXPECT_EQ(column->null_count, 2);
     EXPECT_EQ(builder->length(), 0);  // finish() leaves it empty
+    ArrowArray array;
+    export_array(column, &array);
+    EXPECT_EQ(array.length, 2);
+    ASSERT_EQ(array.n_buffers, c.buffers);
+    for (int i = 1; i < c.buffers; ++i) EXPECT_NE(array.buffers[i], nullptr);
+    EXPECT_EQ(array.n_children, c.type.id == TypeId::List ? 1 : 0);
+    EXPECT_EQ(array.dictionary != nullptr, c.type.id == TypeId::Dictionary);
+    array.release(&array);
 
     ArrowSchema schema;
     export_field(Field{"x", c.type, true, {}}, &schema);
@@ -237,7 +257,7 @@ TEST(ArrowBuilders, ListsOfEmptyNullAndFullRows) {
 }
 
 TEST(ArrowTable, RejectsColumnsThatDoNotMatchTheSchema) {
-  Schema schema{{Field{"n", int32(), false, {}}}, {}};
+  Schema schema{{Field{"n", TypeId::Int32, false, {}}}, {}};
   auto good = ints({1, 2});
   EXPECT_EQ(Table(schema, {{2, {good}}}).num_rows(), 2);
   EXPECT_THROW(Table(schema, {{3, {good}}}), std::invalid_argument);           // length
@@ -400,15 +420,15 @@ TEST(PointTable, SchemaInOrderWithUnits) {
   const arrow::Schema& schema = point_schema();
   std::vector<std::string> names;
   for (const auto& field : schema.fields) names.push_back(field.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"activity", "segment", "time", "latitude",
-                                             "longitude", "elevation_m", "distance_m",
-                                             "heart_rate_bpm", "cadence_rpm", "power_watts",
-                                             "speed_mps", "temperature_c"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"activity", "segment", "time", "latitude", "longitude",
+                                      "elevation_m", "distance_m", "heart_rate_bpm", "cadence_rpm",
+                                      "power_watts", "speed_mps", "temperature_c"}));
   EXPECT_EQ(schema.fields[2].type, arrow::timestamp(arrow::TimeUnit::Nano, "UTC"));
   EXPECT_FALSE(schema.fields[0].nullable);
-  EXPECT_EQ(schema.fields[9].type, arrow::uint16());
+  EXPECT_EQ(schema.fields[9].type, arrow::TypeId::UInt16);
   EXPECT_EQ(schema.fields[9].metadata, (arrow::Metadata{{"unit", "W"}}));
-  EXPECT_EQ(schema.fields[11].type, arrow::int16());
+  EXPECT_EQ(schema.fields[11].type, arrow::TypeId::Int16);
 }
 
 TEST(PointTable, RowsFollowActivitiesAndSegments) {

@@ -9,6 +9,7 @@
 // is freed when the table and the last export are released.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -53,7 +54,9 @@ using Metadata = std::vector<std::pair<std::string, std::string>>;
 struct Field;
 
 struct DataType {
-  TypeId id = TypeId::Int64;
+  DataType(TypeId id = TypeId::Int64) : id(id) {}  // implicit: a TypeId names a plain type
+
+  TypeId id;
   TimeUnit unit = TimeUnit::Second;  // Timestamp only
   std::string timezone;              // Timestamp only: "UTC", or empty for local time
   std::vector<Field> children;       // List only: one item field
@@ -70,20 +73,6 @@ struct Field {
   bool operator==(const Field&) const = default;
 };
 
-DataType boolean();
-DataType int8();
-DataType int16();
-DataType int32();
-DataType int64();
-DataType uint8();
-DataType uint16();
-DataType uint32();
-DataType uint64();
-DataType float32();
-DataType float64();
-DataType utf8();
-DataType binary();
-DataType dictionary_utf8();
 // `timezone` empty: a date-time without zone (local time).
 DataType timestamp(TimeUnit unit, std::string timezone = {});
 DataType list(DataType item, bool item_nullable = true);
@@ -175,6 +164,10 @@ class ArrayBuilder {
   std::int64_t null_count() const { return null_count_; }
 
   virtual void append_null() = 0;
+  // Nulls for rows before a column's first value (a field that appears late).
+  void append_nulls(std::int64_t count) {
+    for (std::int64_t i = 0; i < count; ++i) append_null();
+  }
   virtual void reserve(std::int64_t rows) = 0;
   virtual std::shared_ptr<const ArrayData> finish() = 0;
 
@@ -203,7 +196,17 @@ template <class T>
 concept Number = std::is_arithmetic_v<T> && !std::is_same_v<T, bool>;
 
 template <Number T>
-DataType number_type();
+constexpr TypeId number_type() {
+  if constexpr (std::is_floating_point_v<T>) {
+    static_assert(sizeof(T) == 4 || sizeof(T) == 8);
+    return sizeof(T) == 4 ? TypeId::Float32 : TypeId::Float64;
+  } else {
+    constexpr TypeId kSigned[] = {TypeId::Int8, TypeId::Int16, TypeId::Int32, TypeId::Int64};
+    constexpr TypeId kUnsigned[] = {TypeId::UInt8, TypeId::UInt16, TypeId::UInt32, TypeId::UInt64};
+    constexpr int kIndex = std::bit_width(sizeof(T)) - 1;  // 1, 2, 4, 8 bytes
+    return std::is_signed_v<T> ? kSigned[kIndex] : kUnsigned[kIndex];
+  }
+}
 
 // Fixed-width numbers; a Timestamp is an int64 column with its own type.
 template <Number T>
@@ -255,7 +258,7 @@ class TimestampBuilder : public NumberBuilder<std::int64_t> {
 
 class BoolBuilder : public ArrayBuilder {
  public:
-  BoolBuilder() : ArrayBuilder(boolean()) {}
+  BoolBuilder() : ArrayBuilder(TypeId::Bool) {}
   void append(bool value);
   void append(const std::optional<bool>& value) {
     if (value) {
@@ -276,7 +279,7 @@ class BoolBuilder : public ArrayBuilder {
 // add up to at most 2 GiB, beyond which append throws std::length_error.
 class BinaryBuilder : public ArrayBuilder {
  public:
-  explicit BinaryBuilder(DataType type = binary());
+  explicit BinaryBuilder(DataType type = TypeId::Binary);
   void append(std::string_view value);
   template <class Text>  // std::string or std::string_view
   void append(const std::optional<Text>& value) {
@@ -297,14 +300,14 @@ class BinaryBuilder : public ArrayBuilder {
 
 class StringBuilder : public BinaryBuilder {
  public:
-  StringBuilder() : BinaryBuilder(utf8()) {}
+  StringBuilder() : BinaryBuilder(TypeId::Utf8) {}
 };
 
 // utf8 values stored once each: suits columns of few distinct texts (sports, enumeration
 // names). The dictionary lists the texts in first-appearance order.
 class DictionaryBuilder : public ArrayBuilder {
  public:
-  DictionaryBuilder() : ArrayBuilder(dictionary_utf8()) {}
+  DictionaryBuilder() : ArrayBuilder(TypeId::Dictionary) {}
   void append(std::string_view value);
   template <class Text>  // std::string or std::string_view
   void append(const std::optional<Text>& value) {

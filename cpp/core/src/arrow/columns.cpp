@@ -15,90 +15,37 @@ namespace tramlix::arrow {
 
 bool DataType::operator==(const DataType&) const = default;
 
-namespace {
-
-DataType of(TypeId id) {
-  DataType type;
-  type.id = id;
-  return type;
-}
-
-}  // namespace
-
-DataType boolean() { return of(TypeId::Bool); }
-DataType int8() { return of(TypeId::Int8); }
-DataType int16() { return of(TypeId::Int16); }
-DataType int32() { return of(TypeId::Int32); }
-DataType int64() { return of(TypeId::Int64); }
-DataType uint8() { return of(TypeId::UInt8); }
-DataType uint16() { return of(TypeId::UInt16); }
-DataType uint32() { return of(TypeId::UInt32); }
-DataType uint64() { return of(TypeId::UInt64); }
-DataType float32() { return of(TypeId::Float32); }
-DataType float64() { return of(TypeId::Float64); }
-DataType utf8() { return of(TypeId::Utf8); }
-DataType binary() { return of(TypeId::Binary); }
-DataType dictionary_utf8() { return of(TypeId::Dictionary); }
-
 DataType timestamp(TimeUnit unit, std::string timezone) {
-  DataType type = of(TypeId::Timestamp);
+  DataType type = TypeId::Timestamp;
   type.unit = unit;
   type.timezone = std::move(timezone);
   return type;
 }
 
 DataType list(DataType item, bool item_nullable) {
-  DataType type = of(TypeId::List);
+  DataType type = TypeId::List;
   type.children.push_back(Field{"item", std::move(item), item_nullable, {}});
   return type;
 }
 
-template <>
-DataType number_type<std::int8_t>() { return int8(); }
-template <>
-DataType number_type<std::int16_t>() { return int16(); }
-template <>
-DataType number_type<std::int32_t>() { return int32(); }
-template <>
-DataType number_type<std::int64_t>() { return int64(); }
-template <>
-DataType number_type<std::uint8_t>() { return uint8(); }
-template <>
-DataType number_type<std::uint16_t>() { return uint16(); }
-template <>
-DataType number_type<std::uint32_t>() { return uint32(); }
-template <>
-DataType number_type<std::uint64_t>() { return uint64(); }
-template <>
-DataType number_type<float>() { return float32(); }
-template <>
-DataType number_type<double>() { return float64(); }
-
 std::string format_string(const DataType& type) {
+  // The types without parameters, in TypeId order up to Binary.
+  static constexpr const char* kPlain[] = {"b", "c", "s", "i", "l", "C", "S",
+                                           "I", "L", "f", "g", "u", "z"};
   switch (type.id) {
-    case TypeId::Bool: return "b";
-    case TypeId::Int8: return "c";
-    case TypeId::Int16: return "s";
-    case TypeId::Int32: return "i";
-    case TypeId::Int64: return "l";
-    case TypeId::UInt8: return "C";
-    case TypeId::UInt16: return "S";
-    case TypeId::UInt32: return "I";
-    case TypeId::UInt64: return "L";
-    case TypeId::Float32: return "f";
-    case TypeId::Float64: return "g";
-    case TypeId::Utf8: return "u";
-    case TypeId::Binary: return "z";
-    case TypeId::List: return "+l";
-    case TypeId::Dictionary: return "i";
     case TypeId::Timestamp: {
       static constexpr char kUnits[] = {'s', 'm', 'u', 'n'};
       std::string format = "ts";
       format += kUnits[static_cast<int>(type.unit)];
       return format + ':' + type.timezone;
     }
+    case TypeId::List:
+      return "+l";
+    case TypeId::Dictionary:
+      return "i";  // the indices; the values have a schema of their own
+    default:
+      return kPlain[static_cast<int>(type.id)];
   }
-  throw std::logic_error("unknown Arrow type");
 }
 
 // ---- Memory ----
@@ -111,10 +58,16 @@ constexpr std::size_t kAlignment = 64;
 
 }  // namespace
 
-std::int64_t live_allocations() { return live_count.load(); }
+std::int64_t live_allocations() {
+  return live_count.load();
+}
 
-Live::Live() noexcept { live_count.fetch_add(1, std::memory_order_relaxed); }
-Live::~Live() { live_count.fetch_sub(1, std::memory_order_relaxed); }
+Live::Live() noexcept {
+  live_count.fetch_add(1, std::memory_order_relaxed);
+}
+Live::~Live() {
+  live_count.fetch_sub(1, std::memory_order_relaxed);
+}
 
 Buffer::Buffer(Buffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
@@ -180,8 +133,7 @@ bool get_bit(const Buffer& bitmap, std::int64_t index) {
 }  // namespace
 
 bool ArrayData::is_valid(std::int64_t row) const {
-  return null_count == 0 || buffers.empty() || buffers[0].size() == 0 ||
-         get_bit(buffers[0], row);
+  return null_count == 0 || buffers.empty() || buffers[0].size() == 0 || get_bit(buffers[0], row);
 }
 
 // ---- Builders ----
@@ -237,7 +189,9 @@ void BoolBuilder::append_null() {
   append_validity(false);
 }
 
-void BoolBuilder::reserve(std::int64_t rows) { bits_.reserve(bitmap_bytes(rows)); }
+void BoolBuilder::reserve(std::int64_t rows) {
+  bits_.reserve(bitmap_bytes(rows));
+}
 
 std::shared_ptr<const ArrayData> BoolBuilder::finish() {
   auto data = start_finish();
@@ -350,21 +304,36 @@ std::shared_ptr<const ArrayData> ListBuilder::finish() {
 
 std::unique_ptr<ArrayBuilder> make_builder(const DataType& type) {
   switch (type.id) {
-    case TypeId::Bool: return std::make_unique<BoolBuilder>();
-    case TypeId::Int8: return std::make_unique<Int8Builder>();
-    case TypeId::Int16: return std::make_unique<Int16Builder>();
-    case TypeId::Int32: return std::make_unique<Int32Builder>();
-    case TypeId::Int64: return std::make_unique<Int64Builder>();
-    case TypeId::UInt8: return std::make_unique<UInt8Builder>();
-    case TypeId::UInt16: return std::make_unique<UInt16Builder>();
-    case TypeId::UInt32: return std::make_unique<UInt32Builder>();
-    case TypeId::UInt64: return std::make_unique<UInt64Builder>();
-    case TypeId::Float32: return std::make_unique<Float32Builder>();
-    case TypeId::Float64: return std::make_unique<Float64Builder>();
-    case TypeId::Utf8: return std::make_unique<StringBuilder>();
-    case TypeId::Binary: return std::make_unique<BinaryBuilder>();
-    case TypeId::Dictionary: return std::make_unique<DictionaryBuilder>();
-    case TypeId::Timestamp: return std::make_unique<TimestampBuilder>(type.unit, type.timezone);
+    case TypeId::Bool:
+      return std::make_unique<BoolBuilder>();
+    case TypeId::Int8:
+      return std::make_unique<Int8Builder>();
+    case TypeId::Int16:
+      return std::make_unique<Int16Builder>();
+    case TypeId::Int32:
+      return std::make_unique<Int32Builder>();
+    case TypeId::Int64:
+      return std::make_unique<Int64Builder>();
+    case TypeId::UInt8:
+      return std::make_unique<UInt8Builder>();
+    case TypeId::UInt16:
+      return std::make_unique<UInt16Builder>();
+    case TypeId::UInt32:
+      return std::make_unique<UInt32Builder>();
+    case TypeId::UInt64:
+      return std::make_unique<UInt64Builder>();
+    case TypeId::Float32:
+      return std::make_unique<Float32Builder>();
+    case TypeId::Float64:
+      return std::make_unique<Float64Builder>();
+    case TypeId::Utf8:
+      return std::make_unique<StringBuilder>();
+    case TypeId::Binary:
+      return std::make_unique<BinaryBuilder>();
+    case TypeId::Dictionary:
+      return std::make_unique<DictionaryBuilder>();
+    case TypeId::Timestamp:
+      return std::make_unique<TimestampBuilder>(type.unit, type.timezone);
     case TypeId::List: {
       const Field& item = type.children.at(0);
       return std::make_unique<ListBuilder>(make_builder(item.type), item.nullable);

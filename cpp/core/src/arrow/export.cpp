@@ -79,7 +79,7 @@ void fill_schema(ArrowSchema* out, const DataType& type, const std::string& name
   if (type.id == TypeId::Dictionary) {
     parts->dictionary = std::make_unique<ArrowSchema>();
     *parts->dictionary = ArrowSchema{};
-    fill_schema(parts->dictionary.get(), utf8(), {}, {}, true);
+    fill_schema(parts->dictionary.get(), TypeId::Utf8, {}, {}, true);
   }
   *out = ArrowSchema{
       .format = parts->format.c_str(),

@@ -76,8 +76,8 @@ arrow::Field field_of(const PointColumn<Value>& column) {
 
 arrow::Schema make_schema() {
   arrow::Schema schema;
-  schema.fields.push_back({"activity", arrow::uint32(), false, {}});
-  schema.fields.push_back({"segment", arrow::uint32(), false, {}});
+  schema.fields.push_back({"activity", arrow::TypeId::UInt32, false, {}});
+  schema.fields.push_back({"segment", arrow::TypeId::UInt32, false, {}});
   std::apply([&](const auto&... column) { (schema.fields.push_back(field_of(column)), ...); },
              kPointColumns);
   return schema;
@@ -87,8 +87,8 @@ arrow::Schema make_schema() {
 // second, as POSIX time does.
 std::optional<std::int64_t> unix_nanoseconds(UtcInstant instant) {
   constexpr std::int64_t kBillion = 1'000'000'000;
-  const __int128 nanoseconds = static_cast<__int128>(instant.seconds) * kBillion +
-                               instant.nanoseconds;
+  const __int128 nanoseconds =
+      static_cast<__int128>(instant.seconds) * kBillion + instant.nanoseconds;
   if (nanoseconds < std::numeric_limits<std::int64_t>::min() ||
       nanoseconds > std::numeric_limits<std::int64_t>::max()) {
     return std::nullopt;
