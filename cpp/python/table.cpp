@@ -41,7 +41,6 @@ void release_schema_capsule(PyObject* capsule) {
 template <class Struct, class Export>
 nb::object capsule_of(const char* name, PyCapsule_Destructor destructor, Export&& fill) {
   auto exported = std::make_unique<Struct>();
-  *exported = Struct{};
   fill(exported.get());
   PyObject* capsule = PyCapsule_New(exported.get(), name, destructor);
   if (capsule == nullptr) {

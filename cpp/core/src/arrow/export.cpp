@@ -78,7 +78,6 @@ void fill_schema(ArrowSchema* out, const DataType& type, const std::string& name
   }
   if (type.id == TypeId::Dictionary) {
     parts->dictionary = std::make_unique<ArrowSchema>();
-    *parts->dictionary = ArrowSchema{};
     fill_schema(parts->dictionary.get(), TypeId::Utf8, {}, {}, true);
   }
   *out = ArrowSchema{
@@ -225,7 +224,6 @@ void export_array(const std::shared_ptr<const ArrayData>& data, ArrowArray* out)
   fill_children(*parts, data->children);
   if (data->dictionary) {
     parts->dictionary = std::make_unique<ArrowArray>();
-    *parts->dictionary = ArrowArray{};
     export_array(data->dictionary, parts->dictionary.get());
   }
   publish(out, std::move(parts), data->length, data->null_count);
