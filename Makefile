@@ -39,10 +39,11 @@ sdist: $(VPY)
 	$(VPY) -m build -q --sdist --outdir $(DIST) .
 	@ls $(DIST)/tramlix-*.tar.gz
 
-# Installs the wheel that ships, with the test tools of its "test" extra.
+# Installs the wheel that ships, with the test tools of its "test" extra and every optional
+# extra, so that the tests of what they enable run too.
 install: wheel
 	$(VPY) -m pip install -q --force-reinstall --no-deps $(DIST)/tramlix-*.whl
-	$(VPY) -m pip install -q "$$(ls $(DIST)/tramlix-*.whl)[test]"
+	$(VPY) -m pip install -q "$$(ls $(DIST)/tramlix-*.whl)[test,pandas,polars,dask]"
 
 # Regenerates the FIT profile tables and cpp/fit/include/fit/profile_numbers.hpp from the
 # garmin-fit-sdk package that the test extra pins.

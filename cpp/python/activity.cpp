@@ -2,8 +2,10 @@
 #include <string>
 
 #include "classes.hpp"
+#include "table.hpp"
 #include "tramlix/io.hpp"
 #include "tramlix/omissions.hpp"
+#include "tramlix/tables.hpp"
 
 namespace tramlix::python {
 namespace {
@@ -34,11 +36,21 @@ Py_ssize_t activity_length(PyObject* self) {
   return static_cast<Py_ssize_t>(unbox<Activity>(self).point_count());
 }
 
+// The point table of an Activity or an ActivityFile, built while other threads run.
+template <class Model>
+PyObject* to_arrow(PyObject* self, PyObject*) {
+  return boundary([&] {
+    const Model& model = unbox<Model>(self);
+    return box(without_gil([&] { return point_table(model); }));
+  });
+}
+
 PyMethodDef activity_methods[] = {
     {"moving_data", method(activity_moving_data), kVarargs,
      "moving_data($self, stopped_speed_kph=1.0)\n--\n\n"},
     {"simplified", method(simplified<Activity>), kVarargs,
      "simplified($self, max_distance_m=10.0)\n--\n\n"},
+    {"to_arrow", method(to_arrow<Activity>), METH_NOARGS, "to_arrow($self)\n--\n\n"},
     {},
 };
 
@@ -145,6 +157,7 @@ PyMethodDef activity_file_methods[] = {
     {"to_json", method(activity_file_to_json), METH_NOARGS, "to_json($self)\n--\n\n"},
     {"simplified", method(simplified<ActivityFile>), kVarargs,
      "simplified($self, max_distance_m=10.0)\n--\n\n"},
+    {"to_arrow", method(to_arrow<ActivityFile>), METH_NOARGS, "to_arrow($self)\n--\n\n"},
     {},
 };
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "classes.hpp"
+#include "table.hpp"
 #include "tramlix/io.hpp"
 
 namespace tramlix::python {
@@ -86,6 +87,7 @@ PyMethodDef module_functions[] = {
 // Functions of the module that its fixed __all__ does not list; the package exports them.
 PyMethodDef unlisted_functions[] = {
     {"recover", method(recover_function), METH_VARARGS | METH_KEYWORDS, "recover(source)\n--\n\n"},
+    {"_arrow_allocations", method(arrow_allocations), METH_NOARGS, nullptr},
 };
 
 // Each attribute's name goes into __all__ first, so __all__ lists them in the order added.
@@ -129,6 +131,10 @@ void register_attributes(PyObject* module) {
   add_class("Activity", activity_type());
   add_class("ActivityFile", activity_file_type());
   for (PyMethodDef& def : module_functions) add_function(module, def);
+  // Classes and functions outside the fixed __all__; the package exports them.
+  if (PyModule_AddObjectRef(module, "Table", reinterpret_cast<PyObject*>(table_type())) != 0) {
+    throw_error_already_set();
+  }
   for (PyMethodDef& def : unlisted_functions) {
     if (PyModule_AddObjectRef(module, def.ml_name, function_of(module, def).ptr()) != 0) {
       throw_error_already_set();

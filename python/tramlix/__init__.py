@@ -9,6 +9,7 @@ from ._tramlix import (
     ElevationGain,
     MovingData,
     Segment,
+    Table,
     TrackPoint,
     TramlixError,
     __version__,
@@ -34,4 +35,5 @@ __all__ = [
     "loads",
     "convert",
     "recover",
+    "Table",
 ]

@@ -1,6 +1,6 @@
 import os
 from collections.abc import Sequence
-from typing import Protocol, SupportsFloat, SupportsIndex, final
+from typing import Any, Protocol, SupportsFloat, SupportsIndex, final
 
 __version__: str
 __all__ = [
@@ -212,6 +212,8 @@ class Activity:
     def bounds(self) -> Bounds | None: ...
     def moving_data(self, stopped_speed_kph: _Float = 1.0) -> MovingData: ...
     def simplified(self, max_distance_m: _Float = 10.0) -> Activity: ...
+    def to_arrow(self) -> Table:
+        """The point table of this activity alone (its activity column is 0)."""
     def __len__(self) -> int: ...
 
 @final
@@ -260,6 +262,10 @@ class ActivityFile:
     def save_with_omissions(self, path: _Path) -> dict[str, int]: ...
     def to_json(self) -> str: ...
     def simplified(self, max_distance_m: _Float = 10.0) -> ActivityFile: ...
+    def to_arrow(self) -> Table:
+        """One row per point: activity, segment, time, latitude, longitude, elevation_m,
+        distance_m, heart_rate_bpm, cadence_rpm, power_watts, speed_mps, temperature_c; a value
+        the model lacks is null."""
     def __len__(self) -> int: ...
 
 def load(path: _Path) -> ActivityFile:
@@ -279,3 +285,33 @@ def recover(source: _Path | bytes) -> tuple[ActivityFile, list[str]]:
     damage, and one text per fault saying what was wrong and what was kept. An intact file gives
     what load() gives and no texts; nothing readable gives an empty ActivityFile. Raises OSError
     when the path cannot be read, never TramlixError."""
+
+# Not in __all__ (the module's list is fixed); the tramlix package exports it.
+@final
+class Table:
+    """A columnar table in the Arrow format, read without a copy by pyarrow.table(t),
+    polars.DataFrame(t), duckdb and anything else that takes the Arrow PyCapsule interface.
+
+    Every __arrow_c_stream__ call exports a fresh stream of the same data, so a table can be
+    read any number of times. The conversions import their library on first use and raise
+    ImportError naming the extra to install when it is missing."""
+
+    @property
+    def num_rows(self) -> int: ...
+    @property
+    def num_columns(self) -> int: ...
+    @property
+    def column_names(self) -> list[str]: ...
+    # A PyCapsule "arrow_array_stream"; the table's own schema whatever is requested.
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+    # A PyCapsule "arrow_schema".
+    def __arrow_c_schema__(self) -> object: ...
+    def to_pyarrow(self) -> Any:
+        """A pyarrow.Table (pip install 'tramlix[pandas]')."""
+    def to_pandas(self, **kwargs: Any) -> Any:
+        """A pandas.DataFrame (pip install 'tramlix[pandas]'); integer columns are pandas'
+        nullable integer types. Keyword arguments go to pyarrow.Table.to_pandas
+        (types_mapper=None for pyarrow's own conversion)."""
+    def to_polars(self) -> Any:
+        """A polars.DataFrame (pip install 'tramlix[polars]')."""
+    def __len__(self) -> int: ...

@@ -19,8 +19,8 @@ NAMES = ("__version__ TramlixError TrackPoint Segment ActivitySummary DeviceInfo
 
 
 def test_module_attributes_and_error_class():
-    # recover is the package's, not in the module's fixed list.
-    assert (_tramlix.__all__, tramlix.__all__) == (NAMES, [*NAMES, "recover"])
+    # recover and Table are the package's, not in the module's fixed list.
+    assert (_tramlix.__all__, tramlix.__all__) == (NAMES, [*NAMES, "recover", "Table"])
     assert all(getattr(tramlix, name) is getattr(_tramlix, name) for name in tramlix.__all__)
     assert (tramlix.__version__, _tramlix.__doc__) == ("0.1.0", None)
     # The module and the package metadata each state the version; they must agree.
@@ -83,6 +83,13 @@ SIGNATURES = [
     (ActivityFile.with_device_info, "($self, device_info)"),
     (ActivityFile.save, "($self, path)"),
     *[(getattr(ActivityFile, m), "($self)") for m in ("to_gpx", "to_tcx", "to_fit", "to_json")],
+    *[(cls.to_arrow, "($self)") for cls in (Activity, ActivityFile)],
+    (tramlix.Table.__arrow_c_stream__, "($self, requested_schema=None)"),
+    (tramlix.Table.to_pandas, "($self, **kwargs)"),
+    *[
+        (getattr(tramlix.Table, m), "($self)")
+        for m in ("__arrow_c_schema__", "to_pyarrow", "to_polars")
+    ],
 ]  # fmt: skip
 
 
