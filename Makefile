@@ -43,7 +43,7 @@ sdist: $(VPY)
 # extra, so that the tests of what they enable run too.
 install: wheel
 	$(VPY) -m pip install -q --force-reinstall --no-deps $(DIST)/tramlix-*.whl
-	$(VPY) -m pip install -q "$$(ls $(DIST)/tramlix-*.whl)[test,pandas,polars,dask]"
+	$(VPY) -m pip install -q "$$(ls $(DIST)/tramlix-*.whl)[test,pandas,polars,dask,plot]"
 
 # Regenerates the FIT profile tables and cpp/fit/include/fit/profile_numbers.hpp from the
 # garmin-fit-sdk package that the test extra pins.
