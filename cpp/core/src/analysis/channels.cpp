@@ -15,14 +15,6 @@ namespace {
 constexpr std::string_view kChannelNames[] = {"heart_rate", "cadence",     "power",
                                               "speed",      "temperature", "elevation"};
 
-template <class T>
-std::optional<double> finite(const std::optional<T>& value) {
-  if (!value) return std::nullopt;
-  const auto number = static_cast<double>(*value);
-  if (!std::isfinite(number)) return std::nullopt;
-  return number;
-}
-
 }  // namespace
 
 std::string_view channel_name(Channel channel) {
@@ -37,21 +29,7 @@ std::optional<Channel> channel_from_name(std::string_view name) {
 }
 
 std::optional<double> channel_value(const TrackPoint& point, Channel channel) {
-  switch (channel) {
-    case Channel::HeartRate:
-      return finite(point.heart_rate_bpm);
-    case Channel::Cadence:
-      return finite(point.cadence_rpm);
-    case Channel::Power:
-      return finite(point.power_watts);
-    case Channel::Speed:
-      return finite(point.speed_mps);
-    case Channel::Temperature:
-      return finite(point.temperature_c);
-    case Channel::Elevation:
-      return finite(point.elevation_m);
-  }
-  return std::nullopt;
+  return analysis::with_channel(channel, [&]<Channel C>() { return analysis::value_of<C>(point); });
 }
 
 namespace analysis {

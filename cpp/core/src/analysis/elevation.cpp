@@ -2,6 +2,7 @@
 #include <cmath>
 #include <optional>
 
+#include "track.hpp"
 #include "tramlix/analysis.hpp"
 
 namespace tramlix {
@@ -91,7 +92,7 @@ ElevationGain filtered_elevation_gain(const Activity& activity, double threshold
   for (const Segment& segment : activity.segments) {
     Hysteresis filter(threshold);
     for (const TrackPoint& point : segment.points) {
-      if (const std::optional<double> elevation = channel_value(point, Channel::Elevation)) {
+      if (const std::optional<double> elevation = analysis::value_of<Channel::Elevation>(point)) {
         filter.add(*elevation);
       }
     }

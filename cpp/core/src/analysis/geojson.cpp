@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../json_writer.hpp"
+#include "track.hpp"
 #include "tramlix/analysis.hpp"
 
 namespace tramlix {
@@ -87,7 +88,7 @@ GeoFeature geo_feature(const Activity& activity) {
     std::vector<GeoPosition> line;
     for (const TrackPoint& point : segment.points) {
       if (!placeable(point)) continue;
-      const std::optional<double> elevation = channel_value(point, Channel::Elevation);
+      const std::optional<double> elevation = analysis::value_of<Channel::Elevation>(point);
       line.push_back({*point.longitude, *point.latitude, elevation.value_or(0.0)});
       every_elevation = every_elevation && elevation.has_value();
     }

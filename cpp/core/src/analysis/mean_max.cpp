@@ -21,133 +21,139 @@
 namespace tramlix {
 namespace {
 
-constexpr __int128 kNanosecondsPerSecond = 1'000'000'000;
-// However large the gap limit, a step longer than this ends a run, so that the seconds of a run
-// stay countable in 64 bits.
-constexpr double kLongestStepSeconds = 1e9;
+constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+// However large the gap limit, a run ends after this long (126 years), so that its offsets in
+// nanoseconds stay within 64 bits.
+constexpr std::int64_t kLongestRunSeconds = 4'000'000'000;
 
-// Seconds [start, start + length) of a run, all at `value`.
-struct Block {
-  std::int64_t start = 0;
-  std::int64_t length = 0;
-  double value = 0.0;
+// The runs of one channel resampled at 1 Hz, each as blocks of seconds of one value: block j
+// holds seconds [start[j], start[j + 1]) at value[j]. `before[j]` is the sum of the seconds
+// before block j; the entries past the last block close the run (its length, its whole sum).
+struct Run {
+  std::vector<std::int64_t> start;
+  std::vector<double> value;
+  std::vector<double> before;
+
+  std::size_t blocks() const { return value.size() - 1; }
+  std::int64_t seconds() const { return start.back(); }
+
+  // The sum of the seconds before `second`, which lies in block `at` (or is the run's end, with
+  // `at` the number of blocks).
+  double sum_before(std::size_t at, std::int64_t second) const {
+    return before[at] + static_cast<double>(second - start[at]) * value[at];
+  }
+
+  // The largest sum over `window` consecutive seconds; absent when the run is shorter.
+  [[gnu::noinline]] std::optional<double> best_sum(std::int64_t window) const {
+    if (window > seconds()) return std::nullopt;
+    const std::size_t count = blocks();
+    const std::int64_t last_start = seconds() - window;
+    double best = -std::numeric_limits<double>::infinity();
+    // Windows starting where a block starts.
+    std::size_t at = 0;
+    for (std::size_t j = 0; j < count && start[j] <= last_start; ++j) {
+      const std::int64_t end = start[j] + window;
+      while (at < count && start[at + 1] <= end) ++at;
+      const double sum = sum_before(at, end) - before[j];
+      if (sum > best) best = sum;
+    }
+    // Windows ending where a block ends; when every block is one second long, the starts above
+    // were every second already.
+    if (static_cast<std::int64_t>(count) == seconds()) return best;
+    at = 0;
+    for (std::size_t j = 1; j <= count; ++j) {
+      const std::int64_t begin = start[j] - window;
+      if (begin < 0) continue;
+      while (start[at + 1] <= begin) ++at;
+      const double sum = before[j] - sum_before(at, begin);
+      if (sum > best) best = sum;
+    }
+    return best;
+  }
 };
 
-std::int64_t ceil_seconds(__int128 nanoseconds) {
-  const __int128 whole = nanoseconds / kNanosecondsPerSecond;
-  return static_cast<std::int64_t>(nanoseconds % kNanosecondsPerSecond > 0 ? whole + 1 : whole);
-}
-
-// The runs of one channel, each a list of blocks that starts at second 0 and leaves no second
-// out. A point whose value does not last to a whole second (the next one follows within the
-// same second) is replaced by the next.
+// Cuts one segment's values into runs. Second k of a run takes the value of the last point at or
+// before the run's start plus k seconds; the last point holds only for its own second, when it
+// falls on a whole second of the run. A point whose value does not last to a whole second (the
+// next one follows within the same second) is replaced by the next.
 class Resampler {
  public:
-  explicit Resampler(double gap_limit_seconds) : gap_limit_seconds_(gap_limit_seconds) {}
+  Resampler(double gap_limit_seconds, std::vector<Run>& runs)
+      : gap_limit_nanoseconds_(gap_limit_seconds * 1e9), runs_(runs) {}
 
   void add(UtcInstant time, double value) {
-    if (open_) {
-      const double step = analysis::seconds_between(last_time_, time);
-      if (!(step >= 0.0 && step <= gap_limit_seconds_ && step <= kLongestStepSeconds)) close();
-    }
+    std::int64_t offset = 0;
+    if (open_ && !(offset_of(time, offset) && fits(offset - last_offset_))) close();
     if (!open_) {
       open_ = true;
       run_start_ = time;
       last_offset_ = 0;
       last_second_ = 0;
-    } else {
-      const __int128 offset = nanoseconds_between(run_start_, time);
-      const std::int64_t second = ceil_seconds(offset);
-      if (second > last_second_) blocks_.push_back({last_second_, second - last_second_, value_});
-      last_offset_ = offset;
-      last_second_ = second;
+      value_ = value;
+      return;
     }
-    last_time_ = time;
+    // The first whole second of the run at or after the point.
+    const std::int64_t second = (offset + kNanosecondsPerSecond - 1) / kNanosecondsPerSecond;
+    if (second > last_second_) append(last_second_, value_);
+    last_offset_ = offset;
+    last_second_ = second;
     value_ = value;
   }
 
-  // The last point holds for the whole seconds from its own up to its time: one second when it
-  // falls on a whole second of the run, none otherwise.
   void close() {
     if (!open_) return;
     open_ = false;
-    const auto last_whole = static_cast<std::int64_t>(last_offset_ / kNanosecondsPerSecond);
-    if (last_whole >= last_second_) {
-      blocks_.push_back({last_second_, last_whole - last_second_ + 1, value_});
+    std::int64_t end = last_second_;
+    if (last_offset_ % kNanosecondsPerSecond == 0) {
+      append(last_second_, value_);
+      end = last_second_ + 1;
     }
-    if (!blocks_.empty()) runs_.push_back(std::move(blocks_));
-    blocks_.clear();
-  }
-
-  std::vector<std::vector<Block>> take() {
-    close();
-    return std::move(runs_);
+    if (run_.value.empty()) return;
+    sum_ += static_cast<double>(end - run_.start.back()) * run_.value.back();
+    run_.start.push_back(end);
+    run_.value.push_back(0.0);
+    run_.before.push_back(sum_);
+    runs_.push_back(std::move(run_));
+    run_ = Run{};
+    sum_ = 0.0;
   }
 
  private:
-  double gap_limit_seconds_;
+  // Nanoseconds from the run's start; false when the time lies before it or too far after it.
+  bool offset_of(UtcInstant time, std::int64_t& offset) const {
+    std::int64_t seconds = 0;
+    if (__builtin_sub_overflow(time.seconds, run_start_.seconds, &seconds) || seconds < 0 ||
+        seconds > kLongestRunSeconds) {
+      return false;
+    }
+    offset = seconds * kNanosecondsPerSecond +
+             (std::int64_t{time.nanoseconds} - std::int64_t{run_start_.nanoseconds});
+    return true;
+  }
+
+  // A step from one value to the next that keeps the run going: forward, and within the limit.
+  bool fits(std::int64_t step) const {
+    return step >= 0 && static_cast<double>(step) <= gap_limit_nanoseconds_;
+  }
+
+  // The previous value, from `from` up to the second now reached.
+  void append(std::int64_t from, double value) {
+    if (!run_.start.empty())
+      sum_ += static_cast<double>(from - run_.start.back()) * run_.value.back();
+    run_.start.push_back(from);
+    run_.value.push_back(value);
+    run_.before.push_back(sum_);
+  }
+
+  double gap_limit_nanoseconds_;
+  std::vector<Run>& runs_;
   bool open_ = false;
   UtcInstant run_start_;
-  UtcInstant last_time_;
-  __int128 last_offset_ = 0;
+  std::int64_t last_offset_ = 0;
   std::int64_t last_second_ = 0;
   double value_ = 0.0;
-  std::vector<Block> blocks_;
-  std::vector<std::vector<Block>> runs_;
-};
-
-// One run with the sum of the values before each block.
-class Run {
- public:
-  explicit Run(std::vector<Block> blocks) : blocks_(std::move(blocks)) {
-    before_.reserve(blocks_.size() + 1);
-    double sum = 0.0;
-    for (const Block& block : blocks_) {
-      before_.push_back(sum);
-      sum += static_cast<double>(block.length) * block.value;
-    }
-    before_.push_back(sum);
-    seconds_ = blocks_.back().start + blocks_.back().length;
-  }
-
-  // The largest sum over `window` consecutive seconds; absent when the run is shorter.
-  std::optional<double> best_sum(std::int64_t window) const {
-    if (window > seconds_) return std::nullopt;
-    const std::size_t count = blocks_.size();
-    double best = -std::numeric_limits<double>::infinity();
-    // Windows starting where a block starts.
-    std::size_t at = 0;
-    for (std::size_t j = 0; j < count && blocks_[j].start <= seconds_ - window; ++j) {
-      const std::int64_t end = blocks_[j].start + window;
-      while (at < count && end_of(at) <= end) ++at;
-      best = std::max(best, sum_before(at, end) - before_[j]);
-    }
-    // Windows ending where a block ends.
-    at = 0;
-    for (std::size_t j = 0; j < count; ++j) {
-      const std::int64_t start = end_of(j) - window;
-      if (start < 0) continue;
-      while (end_of(at) <= start) ++at;
-      best = std::max(best, before_[j + 1] - sum_before(at, start));
-    }
-    return best;
-  }
-
- private:
-  std::int64_t end_of(std::size_t block) const {
-    return blocks_[block].start + blocks_[block].length;
-  }
-
-  // The sum of the seconds before `second`, which lies in block `at` (or is the run's end).
-  double sum_before(std::size_t at, std::int64_t second) const {
-    if (at == blocks_.size()) return before_[at];
-    const Block& block = blocks_[at];
-    return before_[at] + static_cast<double>(second - block.start) * block.value;
-  }
-
-  std::vector<Block> blocks_;
-  std::vector<double> before_;
-  std::int64_t seconds_ = 0;
+  Run run_;
+  double sum_ = 0.0;
 };
 
 }  // namespace
@@ -156,16 +162,18 @@ std::vector<std::optional<double>> mean_max(const Activity& activity, Channel ch
                                             std::span<const std::int64_t> durations,
                                             double gap_limit_seconds) {
   std::vector<Run> runs;
-  for (const Segment& segment : activity.segments) {
-    Resampler resampler(gap_limit_seconds);
-    for (const TrackPoint& point : segment.points) {
-      if (!point.time) continue;
-      if (const std::optional<double> value = channel_value(point, channel)) {
-        resampler.add(*point.time, *value);
+  analysis::with_channel(channel, [&]<Channel C>() {
+    for (const Segment& segment : activity.segments) {
+      Resampler resampler(gap_limit_seconds, runs);
+      for (const TrackPoint& point : segment.points) {
+        if (!point.time) continue;
+        if (const std::optional<double> value = analysis::value_of<C>(point)) {
+          resampler.add(*point.time, *value);
+        }
       }
+      resampler.close();
     }
-    for (std::vector<Block>& blocks : resampler.take()) runs.emplace_back(std::move(blocks));
-  }
+  });
   std::vector<std::optional<double>> best(durations.size());
   for (std::size_t i = 0; i < durations.size(); ++i) {
     const std::int64_t window = durations[i];

@@ -22,7 +22,7 @@ double or_nan(const std::optional<T>& value) {
 bool has_recorded_speed(const Activity& activity) {
   for (const Segment& segment : activity.segments) {
     for (const TrackPoint& point : segment.points) {
-      if (channel_value(point, Channel::Speed)) return true;
+      if (analysis::value_of<Channel::Speed>(point)) return true;
     }
   }
   return false;
@@ -49,12 +49,12 @@ TrackProfile track_profile(const Activity& activity) {
       profile.segment.push_back(static_cast<std::uint32_t>(s));
       profile.latitude.push_back(or_nan(point.latitude));
       profile.longitude.push_back(or_nan(point.longitude));
-      profile.elevation_m.push_back(or_nan(channel_value(point, Channel::Elevation)));
+      profile.elevation_m.push_back(or_nan(analysis::value_of<Channel::Elevation>(point)));
       profile.heart_rate_bpm.push_back(or_nan(point.heart_rate_bpm));
       profile.distance_m.push_back(or_nan(along[index]));
       double speed = kNaN;
       if (recorded_speed) {
-        speed = or_nan(channel_value(point, Channel::Speed));
+        speed = or_nan(analysis::value_of<Channel::Speed>(point));
       } else if (i > 0 && along[index] && along[index - 1] && point.time && points[i - 1].time) {
         const double seconds = analysis::seconds_between(*points[i - 1].time, *point.time);
         if (seconds > 0.0) speed = (*along[index] - *along[index - 1]) / seconds;

@@ -1,10 +1,12 @@
-// What the analyses share: time weights, the distance along the track, and the points of an
-// activity walked in track order.
+// What the analyses share: channel values, time weights, the distance along the track.
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "tramlix/analysis.hpp"
@@ -13,8 +15,57 @@
 
 namespace tramlix::analysis {
 
-// Seconds from `from` to `to`, negative when `to` is earlier, to the nanosecond.
+template <class T>
+std::optional<double> finite(const std::optional<T>& value) {
+  if (!value) return std::nullopt;
+  const auto number = static_cast<double>(*value);
+  if constexpr (std::is_floating_point_v<T>) {
+    if (!std::isfinite(number)) return std::nullopt;
+  }
+  return number;
+}
+
+// channel_value() for a channel known at compile time: the walks over every point use it.
+template <Channel C>
+std::optional<double> value_of(const TrackPoint& point) {
+  if constexpr (C == Channel::HeartRate) return finite(point.heart_rate_bpm);
+  if constexpr (C == Channel::Cadence) return finite(point.cadence_rpm);
+  if constexpr (C == Channel::Power) return finite(point.power_watts);
+  if constexpr (C == Channel::Speed) return finite(point.speed_mps);
+  if constexpr (C == Channel::Temperature) return finite(point.temperature_c);
+  if constexpr (C == Channel::Elevation) return finite(point.elevation_m);
+}
+
+// Calls `body.template operator()<C>()` with the channel as a compile-time constant.
+template <class Body>
+decltype(auto) with_channel(Channel channel, Body&& body) {
+  switch (channel) {
+    case Channel::HeartRate:
+      return body.template operator()<Channel::HeartRate>();
+    case Channel::Cadence:
+      return body.template operator()<Channel::Cadence>();
+    case Channel::Power:
+      return body.template operator()<Channel::Power>();
+    case Channel::Speed:
+      return body.template operator()<Channel::Speed>();
+    case Channel::Temperature:
+      return body.template operator()<Channel::Temperature>();
+    case Channel::Elevation:
+      break;
+  }
+  return body.template operator()<Channel::Elevation>();
+}
+
+// Seconds from `from` to `to`, negative when `to` is earlier. Points lie seconds apart: 64-bit
+// arithmetic is exact there and much cheaper than the 128 bits instants may need.
 inline double seconds_between(UtcInstant from, UtcInstant to) {
+  std::int64_t seconds = 0;
+  if (!__builtin_sub_overflow(to.seconds, from.seconds, &seconds) && seconds > -4'000'000'000 &&
+      seconds < 4'000'000'000) {
+    const std::int64_t nanoseconds =
+        seconds * 1'000'000'000 + (std::int64_t{to.nanoseconds} - std::int64_t{from.nanoseconds});
+    return static_cast<double>(nanoseconds) / 1e9;
+  }
   return static_cast<double>(nanoseconds_between(from, to)) / 1e9;
 }
 
