@@ -27,6 +27,9 @@ def example() -> Activity:
 
 
 def test_plot_without_matplotlib_names_the_extra(monkeypatch, capsys, tmp_path, run_gpx):
+    # As if it were not installed, even when an earlier test imported it.
+    for name in [n for n in sys.modules if n == "matplotlib" or n.startswith("matplotlib.")]:
+        monkeypatch.setitem(sys.modules, name, None)
     monkeypatch.setitem(sys.modules, "matplotlib", None)
     with pytest.raises(ImportError, match=r"pip install 'tramlix\[plot\]'"):
         ACTIVITY.plot()
