@@ -480,7 +480,10 @@ def main() -> None:
     ride = example("large-1hz.fit", 25_000, seconds_per_point=1.0)
     print(f"1 Hz example: {ride} ({tramlix.load(ride).point_count:,} points, seven hours)")
     table = Table()
-    analysis_rows(table, ride)
+    # A 1 Hz ride (a value for every second, as power meters record) and the large example (a
+    # value every 0.144 s, several points to each resampled second).
+    for path in (ride, large):
+        analysis_rows(table, path)
     for path in files:
         gpx_rows(table, path)
     arrow_lines = point_table_rows(table, large)
