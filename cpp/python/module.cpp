@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "analysis.hpp"
 #include "classes.hpp"
 #include "table.hpp"
 #include "tramlix/io.hpp"
@@ -135,6 +136,7 @@ void register_attributes(PyObject* module) {
   if (PyModule_AddObjectRef(module, "Table", reinterpret_cast<PyObject*>(table_type())) != 0) {
     throw_error_already_set();
   }
+  add_analysis(module);
   for (PyMethodDef& def : unlisted_functions) {
     if (PyModule_AddObjectRef(module, def.ml_name, function_of(module, def).ptr()) != 0) {
       throw_error_already_set();

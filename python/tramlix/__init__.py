@@ -3,8 +3,10 @@
 from ._tramlix import (
     Activity,
     ActivityFile,
+    ActivityStats,
     ActivitySummary,
     Bounds,
+    ChannelStats,
     DeviceInfo,
     ElevationGain,
     MovingData,
@@ -36,4 +38,6 @@ __all__ = [
     "convert",
     "recover",
     "Table",
+    "ChannelStats",
+    "ActivityStats",
 ]

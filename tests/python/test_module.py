@@ -19,8 +19,9 @@ NAMES = ("__version__ TramlixError TrackPoint Segment ActivitySummary DeviceInfo
 
 
 def test_module_attributes_and_error_class():
-    # recover and Table are the package's, not in the module's fixed list.
-    assert (_tramlix.__all__, tramlix.__all__) == (NAMES, [*NAMES, "recover", "Table"])
+    # recover, Table and the stats classes are the package's, not in the module's fixed list.
+    extra = ["recover", "Table", "ChannelStats", "ActivityStats"]
+    assert (_tramlix.__all__, tramlix.__all__) == (NAMES, [*NAMES, *extra])
     assert all(getattr(tramlix, name) is getattr(_tramlix, name) for name in tramlix.__all__)
     assert (tramlix.__version__, _tramlix.__doc__) == ("0.1.0", None)
     # The module and the package metadata each state the version; they must agree.
