@@ -1,5 +1,6 @@
 """Fast FIT, GPX and TCX activity files: read, analyse, convert."""
 
+from ._many import load_many, points, summaries
 from ._tramlix import (
     Activity,
     ActivityFile,
@@ -36,4 +37,7 @@ __all__ = [
     "convert",
     "recover",
     "Table",
+    "load_many",
+    "summaries",
+    "points",
 ]
