@@ -59,12 +59,25 @@ class Progress:
         if self._bar is not None:
             self._bar.write(line, file=self._stream)
             return
-        if self._counter:
-            self._stream.write("\r" + " " * len(self._counter) + "\r")
+        self.clear()
         self._stream.write(line + "\n")
-        if self._counter:
+        self.redraw()
+
+    def clear(self) -> None:
+        """Takes the bar off the screen until the next call, so that the screen can show
+        something else (standard output on the same terminal) where it was."""
+        if self._bar is not None:
+            self._bar.clear()
+        elif self._counter:
+            self._stream.write("\r" + " " * len(self._counter) + "\r")
+            self._stream.flush()
+
+    def redraw(self) -> None:
+        if self._bar is not None:
+            self._bar.refresh()
+        elif self._counter:
             self._stream.write(self._counter)
-        self._stream.flush()
+            self._stream.flush()
 
     def close(self) -> None:
         if self._bar is not None:

@@ -452,13 +452,41 @@ TEST(SummaryTable, RowsHoldTheActivityFiguresAndFailuresTheirError) {
                 "broken.gpx,,,,,,,,,,,,,,,,,,,,,,invalid GPX data: oops\n");
 }
 
-TEST(SummaryTable, LargeHistoriesComeInSeveralBatches) {
-  SummaryTableBuilder builder;
-  for (int i = 0; i < 70'000; ++i) builder.add_failure("f" + std::to_string(i), "e");
-  const arrow::Table table = builder.finish();
-  EXPECT_EQ(table.num_rows(), 70'000);
-  EXPECT_EQ(table.batches().size(), 2u);
-  EXPECT_TRUE(SummaryTableBuilder().finish().batches().size() == 1);  // empty: one empty batch
+// The rows of every batch, as CSV.
+std::string csv_of(const arrow::Table& table) {
+  std::string csv;
+  for (const arrow::RecordBatch& batch : table.batches()) {
+    arrow::append_csv_rows(csv, table.schema(), batch, 0, batch.num_rows);
+  }
+  return csv;
+}
+
+TEST(ManyFileTables, LargeHistoriesComeInBatchesOfWholeFiles) {
+  const ActivityFile file = two_activities();
+  SummaryTableBuilder summaries(3);
+  SummaryTableBuilder one_batch;
+  SourcedPointTableBuilder points(3);
+  SourcedPointTableBuilder one_point_batch;
+  for (int i = 0; i < 4; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    summaries.add(name, figures_of(file));
+    one_batch.add(name, figures_of(file));
+    summaries.add_failure(name + ".bad", "e");
+    one_batch.add_failure(name + ".bad", "e");
+    points.add(name, file);  // two points a file
+    one_point_batch.add(name, file);
+  }
+  EXPECT_EQ(summaries.num_rows(), 12);
+  const arrow::Table summary_table = summaries.finish();
+  const arrow::Table point_table = points.finish();
+  EXPECT_EQ(summary_table.batches().size(), 4u);  // 3 rows each
+  EXPECT_EQ(point_table.batches().size(), 2u);    // closed at 4 rows, after whole files
+  EXPECT_EQ(point_table.num_rows(), 8);
+  EXPECT_EQ(csv_of(summary_table), csv_of(one_batch.finish()));
+  EXPECT_EQ(csv_of(point_table), csv_of(one_point_batch.finish()));
+  // With nothing added: one empty batch, which every reader takes.
+  EXPECT_EQ(SummaryTableBuilder().finish().batches().size(), 1u);
+  EXPECT_EQ(SourcedPointTableBuilder().finish().batches().size(), 1u);
 }
 
 TEST(SourcedPointTable, SourceIsStoredOncePerFileBeforeThePointColumns) {

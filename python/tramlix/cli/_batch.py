@@ -61,6 +61,17 @@ class Session:
         if self.progress is not None:
             self.progress(done, total)
 
+    def print(self, text: str) -> None:
+        """Writes `text` on standard output, the bar kept below it when both are on one
+        terminal."""
+        if self.progress is None:
+            sys.stdout.write(text)
+            return
+        self.progress.clear()
+        sys.stdout.write(text)
+        sys.stdout.flush()
+        self.progress.redraw()
+
 
 def warn_empty(names: Sequence[str]) -> None:
     for name in names:

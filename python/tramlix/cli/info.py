@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import io
 import math
 import sys
 
@@ -92,9 +93,11 @@ def run(args: argparse.Namespace) -> int:
                     {"path": path, "error": error, "device": device, "activities": activities}
                 )
             elif error is None:
+                text = io.StringIO()
                 if printed:
-                    sys.stdout.write("\n")
-                _print_info(sys.stdout, path, device, activities)
+                    text.write("\n")
+                _print_info(text, path, device, activities)
+                session.print(text.getvalue())
                 printed = True
     if args.json:
         import json

@@ -31,7 +31,8 @@ const arrow::Schema& sourced_point_schema();
 
 class SourcedPointTableBuilder {
  public:
-  SourcedPointTableBuilder();
+  // A record batch is closed after the file that takes it to `batch_rows` rows or more.
+  explicit SourcedPointTableBuilder(std::int64_t batch_rows = std::int64_t{1} << 20);
   ~SourcedPointTableBuilder();
   SourcedPointTableBuilder(const SourcedPointTableBuilder&) = delete;
   SourcedPointTableBuilder& operator=(const SourcedPointTableBuilder&) = delete;
@@ -46,6 +47,7 @@ class SourcedPointTableBuilder {
   struct Columns;
   std::unique_ptr<Columns> columns_;
   std::vector<arrow::RecordBatch> batches_;
+  std::int64_t batch_rows_;
   std::int64_t finished_rows_ = 0;
 };
 
@@ -84,7 +86,8 @@ const arrow::Schema& summary_schema();
 
 class SummaryTableBuilder {
  public:
-  SummaryTableBuilder();
+  // A record batch is closed once it has `batch_rows` rows or more.
+  explicit SummaryTableBuilder(std::int64_t batch_rows = std::int64_t{1} << 16);
   ~SummaryTableBuilder();
   SummaryTableBuilder(const SummaryTableBuilder&) = delete;
   SummaryTableBuilder& operator=(const SummaryTableBuilder&) = delete;
@@ -100,6 +103,7 @@ class SummaryTableBuilder {
   struct Columns;
   std::unique_ptr<Columns> columns_;
   std::vector<arrow::RecordBatch> batches_;
+  std::int64_t batch_rows_;
   std::int64_t finished_rows_ = 0;
 };
 

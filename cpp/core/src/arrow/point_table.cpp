@@ -150,10 +150,6 @@ arrow::Table one_batch(const arrow::Schema& schema, arrow::RecordBatch batch) {
   return arrow::Table(schema, std::move(batches));
 }
 
-// A batch of many files' points is closed after the file that takes it past this many rows:
-// the source names and any text stay far from the 2 GiB a batch's column can hold.
-constexpr std::int64_t kSourcedBatchRows = std::int64_t{1} << 20;
-
 arrow::Schema make_sourced_schema() {
   arrow::Schema schema = point_schema();
   schema.fields.insert(schema.fields.begin(),
@@ -205,7 +201,10 @@ struct SourcedPointTableBuilder::Columns {
   }
 };
 
-SourcedPointTableBuilder::SourcedPointTableBuilder() : columns_(std::make_unique<Columns>()) {}
+// Batches of about a million rows keep the dictionary of names and any text far from the 2 GiB
+// a column of one batch can hold.
+SourcedPointTableBuilder::SourcedPointTableBuilder(std::int64_t batch_rows)
+    : columns_(std::make_unique<Columns>()), batch_rows_(batch_rows) {}
 SourcedPointTableBuilder::~SourcedPointTableBuilder() = default;
 
 void SourcedPointTableBuilder::add(std::string_view source, const ActivityFile& file) {
@@ -213,7 +212,7 @@ void SourcedPointTableBuilder::add(std::string_view source, const ActivityFile& 
   columns_->points.reserve(static_cast<std::size_t>(columns_->points.num_rows()) + points);
   columns_->source.append(source, static_cast<std::int64_t>(points));
   columns_->points.add(file);
-  if (columns_->points.num_rows() >= kSourcedBatchRows) {
+  if (columns_->points.num_rows() >= batch_rows_) {
     finished_rows_ += columns_->points.num_rows();
     columns_->finish_into(batches_);
   }

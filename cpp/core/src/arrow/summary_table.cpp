@@ -12,10 +12,6 @@ namespace {
 // The threshold of `tramlix info` and of moving_data()'s default: at most 1 km/h is stopped.
 constexpr double kStoppedSpeedKph = 1.0;
 
-// A batch is closed once it has this many rows: the texts stay far from the 2 GiB a column of
-// one batch can hold.
-constexpr std::int64_t kBatchRows = std::int64_t{1} << 16;
-
 arrow::Field field(std::string name, arrow::DataType type, std::string_view unit = {}) {
   arrow::Field made{std::move(name), std::move(type), true, {}};
   if (!unit.empty()) made.metadata.emplace_back("unit", std::string(unit));
@@ -145,7 +141,10 @@ struct SummaryTableBuilder::Columns {
   }
 };
 
-SummaryTableBuilder::SummaryTableBuilder() : columns_(std::make_unique<Columns>()) {}
+// Batches of some ten thousand rows keep the texts far from the 2 GiB a column of one batch can
+// hold.
+SummaryTableBuilder::SummaryTableBuilder(std::int64_t batch_rows)
+    : columns_(std::make_unique<Columns>()), batch_rows_(batch_rows) {}
 SummaryTableBuilder::~SummaryTableBuilder() = default;
 
 void SummaryTableBuilder::add(std::string_view source, const FileFigures& file) {
@@ -187,7 +186,7 @@ void SummaryTableBuilder::add(std::string_view source, const FileFigures& file) 
 }
 
 void SummaryTableBuilder::close_full_batch() {
-  if (columns_->source.length() < kBatchRows) return;
+  if (columns_->source.length() < batch_rows_) return;
   finished_rows_ += columns_->source.length();
   columns_->finish_into(batches_);
 }
