@@ -36,17 +36,16 @@ def load_many(
     `progress`: True shows progress on standard error (tqdm when installed, else a counter);
     a callable gets (done, total) once the sources are listed, with done 0, then after each
     file. Listing comes first, so total is always known."""
+    report, close = reporter(progress)  # a bad `progress` fails here, not at the first file
     loader = _tramlix._load_many(sources, workers)
-    if progress is False or progress is None:
+    if report is None:
         return loader
-    return _reporting(loader, progress)
+    return _reporting(loader, report, close)
 
 
 def _reporting(
-    loader: _ManyLoader, progress: _Progress
+    loader: _ManyLoader, report: Callable[[int, int], object], close: Callable[[], None]
 ) -> Iterator[tuple[str, ActivityFile | Exception]]:
-    report, close = reporter(progress)
-    assert report is not None
     try:
         report(0, loader.total)
         for item in loader:

@@ -282,6 +282,7 @@ TEST_F(Listings, FoldersGiveTheirActivityFilesSortedByPath) {
     write(name, "data");
   }
   fs::create_directory_symlink(dir_ / "a", dir_ / "a" / "b" / "loop");
+  fs::create_directory_symlink(dir_ / "a" / "b", dir_ / "z");  // "a/b" comes first
   fs::create_symlink(dir_ / "b.fit", dir_ / "link.fit");
   fs::create_symlink(dir_ / "gone.fit", dir_ / "dangling.fit");
   ::mkfifo(path("pipe.gpx").c_str(), 0600);  // never opened: reading it would block

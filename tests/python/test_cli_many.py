@@ -171,3 +171,17 @@ def test_a_terminal_gets_a_progress_bar_unless_told_not_to(
         screen.seek(0), screen.truncate()
         assert tramlix.cli.main(argv) == 0
         assert screen.getvalue() == ""  # silenced, or only one file
+
+
+def test_as_a_process(rides, tmp_path):
+    import os
+    import subprocess
+
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
+    command = [sys.executable, "-m", "tramlix", "table", "--summaries", str(rides), "-j", "2"]
+    result = subprocess.run(
+        [*command, "-o", str(tmp_path / "a.csv")], capture_output=True, text=True, env=env
+    )
+    assert result.returncode == 1 and result.stdout == ""
+    assert result.stderr.startswith(f"tramlix: error: {rides}/sub/cut.tcx: invalid TCX data")
+    assert len((tmp_path / "a.csv").read_text().splitlines()) == 4  # header, 2 activities, error

@@ -178,8 +178,9 @@ def test_a_failing_progress_callback_stops_the_work(history):
 
     with pytest.raises(KeyError, match="enough"):
         tramlix.summaries(history, progress=fail)
-    with pytest.raises(TypeError, match="progress"):
-        tramlix.summaries(history, progress="yes")
+    for build in (tramlix.summaries, tramlix.points, tramlix.load_many):
+        with pytest.raises(TypeError, match="progress"):
+            build(history, progress="yes")  # at the call, before any file loads
 
 
 class Terminal(io.StringIO):

@@ -49,10 +49,12 @@ class Walk {
   explicit Walk(std::string root) : root_(std::move(root)) {}
 
   void run(std::vector<Source>& out) {
-    std::vector<std::string> pending{""};  // relative paths of the folders still to read
+    // The folders still to read, by relative path, the first in byte order read first: a
+    // folder that links reach by several paths is read under the first of them, whatever order
+    // the file system lists entries in.
+    std::set<std::string> pending{""};
     while (!pending.empty()) {
-      const std::string relative = std::move(pending.back());
-      pending.pop_back();
+      const std::string relative = std::move(pending.extract(pending.begin()).value());
       read_folder(relative, pending);
     }
     std::sort(files_.begin(), files_.end());
@@ -75,7 +77,7 @@ class Walk {
     out.push_back(Source{std::move(path), Source::Failed{std::move(error)}});
   }
 
-  void read_folder(const std::string& relative, std::vector<std::string>& pending) {
+  void read_folder(const std::string& relative, std::set<std::string>& pending) {
     const std::string path = relative.empty() ? root_ : joined(root_, relative);
     std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(path.c_str()), ::closedir);
     if (!folder) {
@@ -98,7 +100,7 @@ class Walk {
         type = S_ISDIR(target.st_mode) ? DT_DIR : S_ISREG(target.st_mode) ? DT_REG : DT_UNKNOWN;
       }
       if (type == DT_DIR) {
-        pending.push_back(std::move(child));
+        pending.insert(std::move(child));
       } else if (type == DT_REG && is_activity_file_name(name)) {
         files_.push_back(std::move(child));
       }
