@@ -24,6 +24,7 @@ import fitdecode
 import gpxpy
 import pandas as pd
 from garmin_fit_sdk import Decoder, Encoder, Profile, Stream
+from many import many_files_lines
 from tcxreader.tcxreader import TCXReader
 
 import tramlix
@@ -526,6 +527,10 @@ def main() -> None:
     ]
     extra += arrow_lines
     extra += gzip_lines(fit_files[:1] + [large])
+    extra.append("")
+    for line in many_files_lines():
+        print(f"  {line}", flush=True)
+        extra.append(line)
 
     if args.cxx_bench:
         xml_files = files + tcx_files

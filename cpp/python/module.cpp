@@ -8,6 +8,7 @@
 
 #include "analysis.hpp"
 #include "classes.hpp"
+#include "many.hpp"
 #include "table.hpp"
 #include "tramlix/io.hpp"
 
@@ -89,6 +90,16 @@ PyMethodDef module_functions[] = {
 PyMethodDef unlisted_functions[] = {
     {"recover", method(recover_function), METH_VARARGS | METH_KEYWORDS, "recover(source)\n--\n\n"},
     {"_arrow_allocations", method(arrow_allocations), METH_NOARGS, nullptr},
+    {"_list_sources", method(list_sources_function), METH_VARARGS | METH_KEYWORDS,
+     "_list_sources(sources)\n--\n\n"},
+    {"_load_many", method(load_many_function), METH_VARARGS | METH_KEYWORDS,
+     "_load_many(sources, workers=None)\n--\n\n"},
+    {"_summaries", method(summaries_function), METH_VARARGS | METH_KEYWORDS,
+     "_summaries(sources, workers=None, progress=None)\n--\n\n"},
+    {"_points", method(points_function), METH_VARARGS | METH_KEYWORDS,
+     "_points(sources, workers=None, progress=None, skip_failures=False)\n--\n\n"},
+    {"_write_csv", method(write_csv_function), METH_VARARGS | METH_KEYWORDS,
+     "_write_csv(table, write)\n--\n\n"},
 };
 
 // Each attribute's name goes into __all__ first, so __all__ lists them in the order added.
@@ -137,6 +148,10 @@ void register_attributes(PyObject* module) {
     throw_error_already_set();
   }
   add_analysis(module);
+  if (PyModule_AddObjectRef(module, "_ManyLoader",
+                            reinterpret_cast<PyObject*>(many_loader_type())) != 0) {
+    throw_error_already_set();
+  }
   for (PyMethodDef& def : unlisted_functions) {
     if (PyModule_AddObjectRef(module, def.ml_name, function_of(module, def).ptr()) != 0) {
       throw_error_already_set();

@@ -1,5 +1,6 @@
 """Fast FIT, GPX and TCX activity files: read, analyse, convert."""
 
+from ._many import load_many, points, summaries
 from ._tramlix import (
     Activity,
     ActivityFile,
@@ -40,4 +41,7 @@ __all__ = [
     "Table",
     "ChannelStats",
     "ActivityStats",
+    "load_many",
+    "summaries",
+    "points",
 ]

@@ -1,5 +1,5 @@
 import os
-from collections.abc import Sequence
+from collections.abc import Callable, Iterable, Sequence
 from typing import Any, Literal, Protocol, SupportsFloat, SupportsIndex, final
 
 __version__: str
@@ -425,3 +425,40 @@ class ActivityStats:
 
 # The series tramlix.plot draws: {name: one value per point}, NaN where a point has none.
 def _track_profile(activity: Activity) -> dict[str, list[float]]: ...
+
+# Not in __all__: what the package's load_many, summaries and points stand on. A source is a
+# path (a file, a folder, a zip archive or a member of one) or bytes under a name.
+_Source = _Path | tuple[_Path, bytes]
+_Sources = _Path | Iterable[_Source]
+_Failures = list[tuple[str, Exception]]
+
+@final
+class _ManyLoader:
+    """load_many's iterator: (name, ActivityFile or exception) in input order."""
+
+    @property
+    def total(self) -> int: ...
+    @property
+    def done(self) -> int: ...
+    # The sources that named no file (a folder without activity files, say).
+    @property
+    def empty_sources(self) -> list[str]: ...
+    def __iter__(self) -> _ManyLoader: ...
+    def __next__(self) -> tuple[str, ActivityFile | Exception]: ...
+
+def _list_sources(sources: _Sources) -> list[str]: ...
+def _load_many(sources: _Sources, workers: int | None = None) -> _ManyLoader: ...
+
+# (table, the failed files with their exceptions, the sources that named no file)
+def _summaries(
+    sources: _Sources,
+    workers: int | None = None,
+    progress: Callable[[int, int], object] | None = None,
+) -> tuple[Table, _Failures, list[str]]: ...
+def _points(
+    sources: _Sources,
+    workers: int | None = None,
+    progress: Callable[[int, int], object] | None = None,
+    skip_failures: bool = False,
+) -> tuple[Table, _Failures, list[str]]: ...
+def _write_csv(table: Table, write: Callable[[bytes], object]) -> None: ...

@@ -29,7 +29,9 @@ examples:
   tramlix info --json ride.fit > summary.json
   tramlix json run.tcx > run.json
   tramlix repair cut-short.fit kept.fit
-  tramlix plot ride.fit -o ride.png"""
+  tramlix plot ride.fit -o ride.png
+  tramlix convert export.zip --to gpx -o rides/
+  tramlix table --summaries rides/ -o activities.csv"""
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -53,7 +55,7 @@ def main(argv: Sequence[str] | None = None) -> int:
 def _parser() -> argparse.ArgumentParser:
     import argparse
 
-    from . import convert, export, info, plot, repair
+    from . import convert, export, info, plot, repair, table
 
     parser = argparse.ArgumentParser(
         prog=PROG,
@@ -63,7 +65,7 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
-    for command in (convert, info, export, repair, plot):
+    for command in (convert, info, export, repair, plot, table):
         subparser = commands.add_parser(
             command.NAME,
             help=command.HELP,

@@ -11,6 +11,7 @@ from .._tramlix import _formats
 TYPE_CHECKING = False  # importing typing alone costs the command a few milliseconds
 if TYPE_CHECKING:
     from .. import ActivityFile
+    from .._progress import Progress
 
 # argparse and json are imported where they are needed: `tramlix convert IN OUT`, the command
 # run most often and in batches, then starts in a fraction of the time.
@@ -33,9 +34,21 @@ ANY_FORMAT = listed(LABELS)  # "FIT, GPX or TCX"
 FORMAT_COUNT = _COUNTS.get(len(_NAMES), str(len(_NAMES)))  # "three"
 
 
-def report(path: str, error: BaseException, hint: str = "") -> None:
+# The progress display of a command working through many files, while one is shown: the lines
+# on standard error go above it.
+progress: Progress | None = None
+
+
+def stderr_line(text: str) -> None:
+    if progress is not None:
+        progress.write(text)
+    else:
+        print(text, file=sys.stderr)
+
+
+def report(path: str, error: BaseException | str, hint: str = "") -> None:
     message = str(error) or type(error).__name__
-    print(f"{PROG}: error: {path}: {message}{hint}", file=sys.stderr)
+    stderr_line(f"{PROG}: error: {path}: {message}{hint}")
 
 
 # How the warning of `convert` names each reason ActivityFile.omissions() counts under.
@@ -77,7 +90,7 @@ def save(file: ActivityFile, target: str) -> int:
         report(target, error)
         return 1
     if omitted:
-        print(f"{PROG}: warning: {target}: {omissions_text(omitted)}", file=sys.stderr)
+        stderr_line(f"{PROG}: warning: {target}: {omissions_text(omitted)}")
     return 0
 
 

@@ -2,10 +2,12 @@
 
 from __future__ import annotations
 
+import io
 import math
 import sys
 
-from .. import Activity, DeviceInfo, TramlixError, load, recover
+from .. import Activity, DeviceInfo, TramlixError, recover
+from . import _batch
 from ._common import ANY_FORMAT, report
 
 TYPE_CHECKING = False
@@ -14,7 +16,7 @@ if TYPE_CHECKING:
     from typing import Any, TextIO
 
 NAME = "info"
-HELP = "summarise the activities in one or more files"
+HELP = "summarise the activities in one or more files, folders or zip archives"
 DESCRIPTION = f"""\
 Summarise each activity in one or more {ANY_FORMAT} files (gzip-compressed
 or not): sport, name, start and end time, duration, distance, moving and
@@ -22,6 +24,11 @@ stopped time (at most 1 km/h counts as stopped), elevation gain and loss,
 the same filtered (climbs and descents of at least 5 m, from the track points:
 smaller ups and downs are taken for noise), average heart rate, maximum speed,
 number of points and the bounding box.
+
+A folder stands for the activity files under it (.fit, .gpx, .tcx and their
+.gz forms, any letter case), walked recursively in sorted order; a .zip
+archive for its members with those extensions ("export.zip/ride.fit").
+Files load in parallel (-j) and are reported in order.
 
 Figures recorded in the file's own summary win over those computed from the
 track points (but for the filtered gain and loss). Values the file does not
@@ -39,17 +46,19 @@ from FIT files; GPX and TCX files have none.
 
 examples:
   tramlix info ride.fit
-  tramlix info --json *.gpx"""
+  tramlix info --json *.gpx
+  tramlix info -j 4 export.zip rides/"""
 
 _ABSENT = "-"
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
-    what = f"{ANY_FORMAT} files (gzip-compressed or not)"
-    parser.add_argument("files", metavar="FILE", nargs="+", help=what)
+    parser.add_argument("files", metavar="SOURCE", nargs="+", help=_batch.SOURCES_HELP)
     parser.add_argument(
         "--json", action="store_true", help="print machine-readable JSON instead of text"
     )
+    _batch.add_arguments(parser)
+    parser.set_defaults(parser=parser)
 
 
 _REPAIR_HINT = "; try `tramlix repair` to keep what it holds"
@@ -67,26 +76,31 @@ def _repair_hint(path: str, error: BaseException) -> str:
 
 
 def run(args: argparse.Namespace) -> int:
+    _batch.check_jobs(args, args.parser)
     failed = printed = False
     reports: list[dict[str, Any]] = []
-    for path in args.files:
-        try:
-            file = load(path)
-            device = _device(file.device_info)
-            activities = [_figures(activity) for activity in file.activities]
-            error = None
-        except Exception as caught:  # noqa: BLE001
-            report(path, caught, _repair_hint(path, caught))
-            device, activities, error, failed = None, [], str(caught), True
-        if args.json:
-            reports.append(
-                {"path": path, "error": error, "device": device, "activities": activities}
-            )
-        elif error is None:
-            if printed:
-                sys.stdout.write("\n")
-            _print_info(sys.stdout, path, device, activities)
-            printed = True
+    with _batch.Session(args) as session:
+        for path, file in _batch.loaded(session, args.files, args.jobs):
+            try:
+                if isinstance(file, Exception):
+                    raise file
+                device = _device(file.device_info)
+                activities = [_figures(activity) for activity in file.activities]
+                error = None
+            except Exception as caught:  # noqa: BLE001
+                report(path, caught, _repair_hint(path, caught))
+                device, activities, error, failed = None, [], str(caught), True
+            if args.json:
+                reports.append(
+                    {"path": path, "error": error, "device": device, "activities": activities}
+                )
+            elif error is None:
+                text = io.StringIO()
+                if printed:
+                    text.write("\n")
+                _print_info(text, path, device, activities)
+                session.print(text.getvalue())
+                printed = True
     if args.json:
         import json
 

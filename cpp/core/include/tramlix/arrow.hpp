@@ -309,6 +309,8 @@ class DictionaryBuilder : public ArrayBuilder {
  public:
   DictionaryBuilder() : ArrayBuilder(TypeId::Dictionary) {}
   void append(std::string_view value);
+  // `count` rows of the same text, looked up once.
+  void append(std::string_view value, std::int64_t count);
   template <class Text>  // std::string or std::string_view
   void append(const std::optional<Text>& value) {
     if (value) {

@@ -243,14 +243,23 @@ std::shared_ptr<const ArrayData> BinaryBuilder::finish() {
 }
 
 void DictionaryBuilder::append(std::string_view value) {
+  append(value, 1);
+}
+
+void DictionaryBuilder::append(std::string_view value, std::int64_t count) {
+  if (count <= 0) return;
   auto found = index_of_.find(value);
   if (found == index_of_.end()) {
     const auto index = static_cast<std::int32_t>(index_of_.size());
     values_.append(value);
     found = index_of_.emplace(std::string(value), index).first;
   }
-  indices_.append(found->second);
-  append_validity(true);
+  const std::int32_t index = found->second;
+  indices_.reserve(indices_.size() + static_cast<std::size_t>(count) * sizeof index);
+  for (std::int64_t i = 0; i < count; ++i) {
+    indices_.append(index);
+    append_validity(true);
+  }
 }
 
 void DictionaryBuilder::append_null() {

@@ -8,7 +8,9 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
+#include "nanoseconds.hpp"
 #include "tramlix/tables.hpp"
 
 namespace tramlix {
@@ -83,31 +85,19 @@ arrow::Schema make_schema() {
   return schema;
 }
 
-// 64-bit nanoseconds cover 1677-09-21 to 2262-04-11; a leap second counts into the next
-// second, as POSIX time does.
-std::optional<std::int64_t> unix_nanoseconds(UtcInstant instant) {
-  constexpr std::int64_t kBillion = 1'000'000'000;
-  const __int128 nanoseconds =
-      static_cast<__int128>(instant.seconds) * kBillion + instant.nanoseconds;
-  if (nanoseconds < std::numeric_limits<std::int64_t>::min() ||
-      nanoseconds > std::numeric_limits<std::int64_t>::max()) {
-    return std::nullopt;
-  }
-  return static_cast<std::int64_t>(nanoseconds);
-}
-
 template <class Builder, class Value>
 void append_value(Builder& builder, const std::optional<Value>& value) {
   if constexpr (std::is_same_v<Value, UtcInstant>) {
-    builder.append(value ? unix_nanoseconds(*value) : std::nullopt);
+    builder.append(unix_nanoseconds(value));
   } else {
     builder.append(value);
   }
 }
 
-class PointTableBuilder {
+// The columns of a point table, filled activity by activity.
+class PointColumns {
  public:
-  explicit PointTableBuilder(std::size_t points) {
+  void reserve(std::size_t points) {
     const auto rows = static_cast<std::int64_t>(points);
     activity_.reserve(rows);
     segment_.reserve(rows);
@@ -126,16 +116,21 @@ class PointTableBuilder {
     }
   }
 
-  arrow::Table finish() {
-    arrow::RecordBatch batch;
+  void add(const ActivityFile& file) {
+    for (std::size_t i = 0; i < file.activities.size(); ++i) {
+      add(static_cast<std::uint32_t>(i), file.activities[i]);
+    }
+  }
+
+  std::int64_t num_rows() const { return activity_.length(); }
+
+  // Moves the columns built so far to the end of `batch`, leaving the builders empty.
+  void finish_into(arrow::RecordBatch& batch) {
     batch.num_rows = activity_.length();
     batch.columns.push_back(activity_.finish());
     batch.columns.push_back(segment_.finish());
     std::apply([&](auto&... builder) { (batch.columns.push_back(builder->finish()), ...); },
                columns_);
-    std::vector<arrow::RecordBatch> batches;
-    batches.push_back(std::move(batch));
-    return arrow::Table(point_schema(), std::move(batches));
   }
 
  private:
@@ -149,6 +144,19 @@ class PointTableBuilder {
   ColumnBuilders columns_ = builders_for(kPointColumns);
 };
 
+arrow::Table one_batch(const arrow::Schema& schema, arrow::RecordBatch batch) {
+  std::vector<arrow::RecordBatch> batches;
+  batches.push_back(std::move(batch));
+  return arrow::Table(schema, std::move(batches));
+}
+
+arrow::Schema make_sourced_schema() {
+  arrow::Schema schema = point_schema();
+  schema.fields.insert(schema.fields.begin(),
+                       arrow::Field{"source", arrow::TypeId::Dictionary, false, {}});
+  return schema;
+}
+
 }  // namespace
 
 const arrow::Schema& point_schema() {
@@ -157,17 +165,68 @@ const arrow::Schema& point_schema() {
 }
 
 arrow::Table point_table(const ActivityFile& file) {
-  PointTableBuilder builder(file.point_count());
-  for (std::size_t i = 0; i < file.activities.size(); ++i) {
-    builder.add(static_cast<std::uint32_t>(i), file.activities[i]);
-  }
-  return builder.finish();
+  PointColumns columns;
+  columns.reserve(file.point_count());
+  columns.add(file);
+  arrow::RecordBatch batch;
+  columns.finish_into(batch);
+  return one_batch(point_schema(), std::move(batch));
 }
 
 arrow::Table point_table(const Activity& activity) {
-  PointTableBuilder builder(activity.point_count());
-  builder.add(0, activity);
-  return builder.finish();
+  PointColumns columns;
+  columns.reserve(activity.point_count());
+  columns.add(0, activity);
+  arrow::RecordBatch batch;
+  columns.finish_into(batch);
+  return one_batch(point_schema(), std::move(batch));
+}
+
+// ---- Many files ----
+
+const arrow::Schema& sourced_point_schema() {
+  static const arrow::Schema schema = make_sourced_schema();
+  return schema;
+}
+
+struct SourcedPointTableBuilder::Columns {
+  arrow::DictionaryBuilder source;
+  PointColumns points;
+
+  void finish_into(std::vector<arrow::RecordBatch>& batches) {
+    arrow::RecordBatch batch;
+    batch.columns.push_back(source.finish());
+    points.finish_into(batch);
+    batches.push_back(std::move(batch));
+  }
+};
+
+// Batches of about a million rows keep the dictionary of names and any text far from the 2 GiB
+// a column of one batch can hold.
+SourcedPointTableBuilder::SourcedPointTableBuilder(std::int64_t batch_rows)
+    : columns_(std::make_unique<Columns>()), batch_rows_(batch_rows) {}
+SourcedPointTableBuilder::~SourcedPointTableBuilder() = default;
+
+void SourcedPointTableBuilder::add(std::string_view source, const ActivityFile& file) {
+  const std::size_t points = file.point_count();
+  columns_->points.reserve(static_cast<std::size_t>(columns_->points.num_rows()) + points);
+  columns_->source.append(source, static_cast<std::int64_t>(points));
+  columns_->points.add(file);
+  if (columns_->points.num_rows() >= batch_rows_) {
+    finished_rows_ += columns_->points.num_rows();
+    columns_->finish_into(batches_);
+  }
+}
+
+std::int64_t SourcedPointTableBuilder::num_rows() const {
+  return finished_rows_ + columns_->points.num_rows();
+}
+
+arrow::Table SourcedPointTableBuilder::finish() {
+  // The last batch, or the one empty batch of a table without rows.
+  if (columns_->points.num_rows() > 0 || batches_.empty()) columns_->finish_into(batches_);
+  finished_rows_ = 0;
+  return arrow::Table(sourced_point_schema(), std::exchange(batches_, {}));
 }
 
 }  // namespace tramlix
