@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "classes.hpp"
+#include "fit_messages.hpp"
+#include "laps.hpp"
 #include "table.hpp"
 #include "tramlix/io.hpp"
 
@@ -135,9 +137,12 @@ void register_attributes(PyObject* module) {
   if (PyModule_AddObjectRef(module, "Table", reinterpret_cast<PyObject*>(table_type())) != 0) {
     throw_error_already_set();
   }
-  for (PyMethodDef& def : unlisted_functions) {
-    if (PyModule_AddObjectRef(module, def.ml_name, function_of(module, def).ptr()) != 0) {
-      throw_error_already_set();
+  for (std::span<PyMethodDef> functions : {std::span<PyMethodDef>(unlisted_functions),
+                                            fit_message_functions(), lap_and_split_functions()}) {
+    for (PyMethodDef& def : functions) {
+      if (PyModule_AddObjectRef(module, def.ml_name, function_of(module, def).ptr()) != 0) {
+        throw_error_already_set();
+      }
     }
   }
   // The names of the formats ("gpx", ...), for the command line's help texts.

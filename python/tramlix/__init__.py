@@ -1,5 +1,6 @@
 """Fast FIT, GPX and TCX activity files: read, analyse, convert."""
 
+from . import fit
 from ._tramlix import (
     Activity,
     ActivityFile,
@@ -14,9 +15,11 @@ from ._tramlix import (
     TramlixError,
     __version__,
     convert,
+    laps,
     load,
     loads,
     recover,
+    splits,
 )
 
 __all__ = [
@@ -36,4 +39,7 @@ __all__ = [
     "convert",
     "recover",
     "Table",
+    "laps",
+    "splits",
+    "fit",
 ]

@@ -28,7 +28,10 @@ examples:
   tramlix info ride.fit run.gpx
   tramlix info --json ride.fit > summary.json
   tramlix json run.tcx > run.json
-  tramlix repair cut-short.fit kept.fit"""
+  tramlix repair cut-short.fit kept.fit
+  tramlix fit ride.fit --message lap
+  tramlix laps ride.fit
+  tramlix splits --every 1mi run.gpx"""
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -52,7 +55,7 @@ def main(argv: Sequence[str] | None = None) -> int:
 def _parser() -> argparse.ArgumentParser:
     import argparse
 
-    from . import convert, export, info, repair
+    from . import convert, export, fit, info, laps, repair, splits
 
     parser = argparse.ArgumentParser(
         prog=PROG,
@@ -62,7 +65,7 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
-    for command in (convert, info, export, repair):
+    for command in (convert, info, export, repair, fit, laps, splits):
         subparser = commands.add_parser(
             command.NAME,
             help=command.HELP,
