@@ -1,6 +1,6 @@
 // Throughput of FIT decoding: the typed decoder alone, and the whole FIT path of loads (the
-// integrity check, decoding and mapping onto the model), and every message as tables. Prints one JSON object per
-// measurement on standard output.
+// integrity check, decoding and mapping onto the model), and every message as tables. Prints one
+// JSON object per measurement on standard output.
 //
 //   tramlix-fit-bench FILE...
 #include <cstdio>

@@ -107,8 +107,8 @@ nb::object to_python(const fit_messages::Value& value) {
     case Kind::Text:
       return python::to_python(value.text);
     case Kind::Bytes:
-      return checked(PyBytes_FromStringAndSize(value.text.data(),
-                                               static_cast<Py_ssize_t>(value.text.size())));
+      return checked(
+          PyBytes_FromStringAndSize(value.text.data(), static_cast<Py_ssize_t>(value.text.size())));
     case Kind::Time:
     case Kind::LocalTime: {
       const Epochs& at = epochs();
@@ -120,7 +120,8 @@ nb::object to_python(const fit_messages::Value& value) {
     case Kind::List: {
       nb::object list = checked(PyList_New(static_cast<Py_ssize_t>(value.items.size())));
       for (std::size_t i = 0; i < value.items.size(); ++i) {
-        PyList_SetItem(list.ptr(), static_cast<Py_ssize_t>(i), to_python(value.items[i]).release().ptr());
+        PyList_SetItem(list.ptr(), static_cast<Py_ssize_t>(i),
+                       to_python(value.items[i]).release().ptr());
       }
       return list;
     }

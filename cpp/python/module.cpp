@@ -138,7 +138,7 @@ void register_attributes(PyObject* module) {
     throw_error_already_set();
   }
   for (std::span<PyMethodDef> functions : {std::span<PyMethodDef>(unlisted_functions),
-                                            fit_message_functions(), lap_and_split_functions()}) {
+                                           fit_message_functions(), lap_and_split_functions()}) {
     for (PyMethodDef& def : functions) {
       if (PyModule_AddObjectRef(module, def.ml_name, function_of(module, def).ptr()) != 0) {
         throw_error_already_set();

@@ -7,7 +7,7 @@ import struct
 
 import pytest
 from conftest import CORPUS
-from fit_bytes import ENUM, FIT_EPOCH, STRING, UINT8, UINT16, UINT32, Records
+from fit_bytes import ENUM, FIT_EPOCH, STRING, UINT8, UINT32, Records
 
 import tramlix
 
@@ -46,10 +46,14 @@ def described_file() -> bytes:
     # the second record brings altitude (scaled) and the developer fields.
     r.define(4, 20, [(253, 4, UINT32), (3, 2, UINT16_BIG), (250, 1, UINT8)])
     r.message(4, body(("I", T0), ("H", 120), ("B", 5)))
-    r.define(5, 20, [(253, 4, UINT32), (3, 2, UINT16_BIG), (2, 2, UINT16_BIG)], [(0, 1, 0), (1, 2, 0)])
+    r.define(
+        5, 20, [(253, 4, UINT32), (3, 2, UINT16_BIG), (2, 2, UINT16_BIG)], [(0, 1, 0), (1, 2, 0)]
+    )
     r.message(5, body(("I", T0 + 1), ("H", 300), ("H", 2600), ("B", 7), ("H", 250)))
     # activity: a local date-time has no zone; a manufacturer-range message has no name.
-    r.define(6, 34, [(253, 4, UINT32), (5, 4, UINT32)]).message(6, body(("I", T0), ("I", T0 + 3600)))
+    r.define(6, 34, [(253, 4, UINT32), (5, 4, UINT32)]).message(
+        6, body(("I", T0), ("I", T0 + 3600))
+    )
     r.define(7, 0xFF01, [(5, 1, UINT8)]).message(7, bytes([42]))
     return r.file()
 
@@ -113,8 +117,12 @@ def test_iter_messages_gives_each_message_in_file_order():
         "device_info", "device_info", "record", "record", "activity", "unknown_65281",
     ]  # fmt: skip
     # Values as decoded: a name where the profile has one, the number where it has none.
-    assert messages[3][1] == {"timestamp": dt.datetime.fromtimestamp(FIT_EPOCH + T0, UTC),
-                              "event": "timer", "event_type": "start", "timer_trigger": "manual"}
+    assert messages[3][1] == {
+        "timestamp": dt.datetime.fromtimestamp(FIT_EPOCH + T0, UTC),
+        "event": "timer",
+        "event_type": "start",
+        "timer_trigger": "manual",
+    }
     assert messages[4][1]["event"] == 38
     assert messages[5][1] == {"device_index": "creator", "battery_status": "good"}
     assert messages[8][1]["speed_dev0"] == 7 and messages[8][1]["altitude"] == 20.0
@@ -220,8 +228,10 @@ def agrees(ours: object, theirs: object, message: str, field: str) -> bool:
         ours = int((ours - dt.datetime(1970, 1, 1)).total_seconds()) - FIT_EPOCH
     if isinstance(ours, str) and not isinstance(theirs, str):
         profile = _profile_field(message, field)
-        return isinstance(theirs, list) and ours == theirs[0] or named(
-            profile["type"] if profile else "", ours, theirs
+        return (
+            isinstance(theirs, list)
+            and ours == theirs[0]
+            or named(profile["type"] if profile else "", ours, theirs)
         )
     if isinstance(ours, float) and isinstance(theirs, int) and field == "weight":
         return math.isclose(ours * 100, theirs)

@@ -19,9 +19,12 @@ NAMES = ("__version__ TramlixError TrackPoint Segment ActivitySummary DeviceInfo
 
 
 def test_module_attributes_and_error_class():
-    # recover and Table are the package's, not in the module's fixed list.
-    assert (_tramlix.__all__, tramlix.__all__) == (NAMES, [*NAMES, "recover", "Table"])
-    assert all(getattr(tramlix, name) is getattr(_tramlix, name) for name in tramlix.__all__)
+    # recover, Table, laps and splits are the package's, not in the module's fixed list; fit
+    # is a module of the package.
+    extra = ["recover", "Table", "laps", "splits", "fit"]
+    assert (_tramlix.__all__, tramlix.__all__) == (NAMES, [*NAMES, *extra])
+    assert all(getattr(tramlix, n) is getattr(_tramlix, n) for n in tramlix.__all__[:-1])
+    assert tramlix.fit.__all__ == ["messages", "iter_messages"]
     assert (tramlix.__version__, _tramlix.__doc__) == ("0.1.0", None)
     # The module and the package metadata each state the version; they must agree.
     assert importlib.metadata.version("tramlix") == tramlix.__version__

@@ -76,5 +76,7 @@ def run(args: argparse.Namespace) -> int:
 
 
 def _summary(tables: dict) -> None:
-    lines = [[name, str(len(table)), ", ".join(table.column_names)] for name, table in tables.items()]
+    lines = [
+        [name, str(len(table)), ", ".join(table.column_names)] for name, table in tables.items()
+    ]
     _tables.print_table(sys.stdout, ["message", "count", "fields"], lines)

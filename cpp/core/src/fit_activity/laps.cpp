@@ -212,8 +212,8 @@ class LapMapper {
     }
   }
 
-  std::vector<std::optional<UtcInstant>> records_;  // the times of those since the last close
-  std::vector<Pending> laps_;                       // laps since the last close
+  std::vector<std::optional<UtcInstant>> records_;   // the times of those since the last close
+  std::vector<Pending> laps_;                        // laps since the last close
   std::vector<std::optional<UtcInstant>> sessions_;  // start times of the sessions waiting
   std::vector<Lap> finished_;
   std::uint32_t activities_ = 0;

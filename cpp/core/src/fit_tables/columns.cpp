@@ -21,9 +21,9 @@ using arrow::TypeId;
 // bit, a weight still "calculating", the recording device's index "creator"): their columns
 // are numbers. Every other named type of an enum, uint8 or uint16 base is an enumeration.
 constexpr std::string_view kNumbersWithNames[] = {
-    "message_index",          "device_index",           "weight",
-    "user_local_id",          "left_right_balance",     "left_right_balance_100",
-    "backlight_timeout",      "attitude_validity",      "workout_hr",
+    "message_index",     "device_index",       "weight",
+    "user_local_id",     "left_right_balance", "left_right_balance_100",
+    "backlight_timeout", "attitude_validity",  "workout_hr",
     "workout_power",
 };
 
@@ -64,9 +64,9 @@ void type_spec(ColumnSpec& spec, std::string_view type_name, std::optional<doubl
     spec.kind = Kind::Float;
   } else if (base_type::is_integer(code)) {
     static constexpr TypeId kWidth[] = {
-        TypeId::UInt8,  TypeId::Int8,   TypeId::UInt8,  TypeId::Int16,  TypeId::UInt16,
-        TypeId::Int32,  TypeId::UInt32, TypeId::Int64,  TypeId::Int64,  TypeId::Int64,
-        TypeId::UInt8,  TypeId::UInt16, TypeId::UInt32, TypeId::UInt8,  TypeId::Int64,
+        TypeId::UInt8,  TypeId::Int8,   TypeId::UInt8,  TypeId::Int16, TypeId::UInt16,
+        TypeId::Int32,  TypeId::UInt32, TypeId::Int64,  TypeId::Int64, TypeId::Int64,
+        TypeId::UInt8,  TypeId::UInt16, TypeId::UInt32, TypeId::UInt8, TypeId::Int64,
         TypeId::UInt64, TypeId::UInt64,
     };
     spec.kind = base_type::is_signed_integer(code) ? Kind::Int : Kind::UInt;
@@ -431,7 +431,8 @@ namespace {
 template <class T>
 bool fits(std::int64_t min, std::int64_t max) {
   return min >= static_cast<std::int64_t>(std::numeric_limits<T>::min()) &&
-         static_cast<std::uint64_t>(max) <= static_cast<std::uint64_t>(std::numeric_limits<T>::max());
+         static_cast<std::uint64_t>(max) <=
+             static_cast<std::uint64_t>(std::numeric_limits<T>::max());
 }
 
 bool fits_width(TypeId width, std::int64_t min, std::int64_t max) {

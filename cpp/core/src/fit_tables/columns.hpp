@@ -40,9 +40,9 @@ struct ColumnSpec {
   // The named values of the field's profile type: a name in a numeric column is turned back
   // into its number.
   const fit::profile::TypeInfo* type = nullptr;
-  bool profile = false;      // a field (or subfield) the profile describes
-  std::uint8_t number = 0;   // its field number: a decoded field of another number is expanded
-  std::uint32_t order = 0;   // columns are laid out by this
+  bool profile = false;     // a field (or subfield) the profile describes
+  std::uint8_t number = 0;  // its field number: a decoded field of another number is expanded
+  std::uint32_t order = 0;  // columns are laid out by this
 };
 
 // Names the fields of one message type's messages and gives each name one column id, the same
@@ -64,7 +64,7 @@ class Namer {
   bool profile_has(std::string_view lowered) const;
 
   const fit::profile::MessageInfo* info_;
-  std::deque<ColumnSpec> specs_;  // references stay valid as it grows
+  std::deque<ColumnSpec> specs_;                               // references stay valid as it grows
   std::unordered_map<const char*, std::uint32_t> by_pointer_;  // profile names are static
   std::unordered_map<std::string, std::uint32_t> by_profile_name_;
   std::unordered_map<std::uint32_t, std::uint32_t> unknown_by_number_;

@@ -1,7 +1,7 @@
 // Every message of a FIT file as tables, or one message at a time.
 #include <algorithm>
-#include <deque>
 #include <charconv>
+#include <deque>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -124,8 +124,8 @@ std::expected<std::vector<NamedTable>, Error> build(std::span<const std::uint8_t
         const auto* info = fit::profile::mesg_info_by_num(message.global_number);
         const std::string name = message_name(message.global_number, info);
         const bool wanted = names.empty() || std::ranges::find(names, name) != names.end();
-        found = types.emplace_back(std::make_unique<MessageType>(message.global_number, wanted))
-                    .get();
+        found =
+            types.emplace_back(std::make_unique<MessageType>(message.global_number, wanted)).get();
       }
       last = found;
     }

@@ -1,10 +1,11 @@
 // Laps of any format, and the lap and split tables.
+#include "fit_activity/laps.hpp"
+
 #include <limits>
 #include <string_view>
 #include <tuple>
 #include <utility>
 
-#include "fit_activity/laps.hpp"
 #include "source.hpp"
 #include "tcx/laps.hpp"
 #include "tramlix/io.hpp"
@@ -35,8 +36,8 @@ std::expected<std::vector<Lap>, Error> laps_of(std::span<const std::uint8_t> dat
 // 64-bit nanoseconds since 1970, or null outside their range (the years 1677 to 2262).
 std::optional<std::int64_t> nanoseconds(const std::optional<UtcInstant>& instant) {
   if (!instant) return std::nullopt;
-  const __int128 ns = static_cast<__int128>(instant->seconds) * 1'000'000'000 +
-                      instant->nanoseconds;
+  const __int128 ns =
+      static_cast<__int128>(instant->seconds) * 1'000'000'000 + instant->nanoseconds;
   if (ns < std::numeric_limits<std::int64_t>::min() ||
       ns > std::numeric_limits<std::int64_t>::max()) {
     return std::nullopt;

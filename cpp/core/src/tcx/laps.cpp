@@ -25,10 +25,8 @@ struct LapNumber {
   Total total;
 };
 constexpr LapNumber kLapNumbers[] = {
-    {"TotalTimeSeconds", &Lap::total_timer_seconds},
-    {"DistanceMeters", &Lap::distance_meters},
-    {"MaximumSpeed", &Lap::max_speed_mps},
-    {"Calories", &Lap::calories},
+    {"TotalTimeSeconds", &Lap::total_timer_seconds}, {"DistanceMeters", &Lap::distance_meters},
+    {"MaximumSpeed", &Lap::max_speed_mps},           {"Calories", &Lap::calories},
     {"Cadence", &Lap::average_cadence_rpm},
 };
 // Elements of the LX extension, anywhere in the lap's Extensions.
@@ -58,15 +56,7 @@ class LapReader final : public xml::Handler {
       in_activity_ = true;
       laps_in_activity_ = 0;
     } else if (name == "Lap" && in_activity_ && !lap_) {
-      lap_.emplace();
-      lap_depth_ = depth_;
-      lap_->activity = activities_;
-      lap_->lap = laps_in_activity_++;
-      for (const auto [qualified, value] : attributes) {
-        if (xml::local_name(qualified) == "StartTime") {
-          lap_->start_time = parse_document_time(trim_xml_whitespace(value));
-        }
-      }
+      start_lap(attributes);
     } else if (lap_ && name == "Track") {
       in_track_ = true;
     } else if (lap_ && !in_track_) {
@@ -79,8 +69,15 @@ class LapReader final : public xml::Handler {
     }
   }
 
-  // A self-closing Activity is no activity to the reader, and has no laps.
-  void empty_element(std::string_view, xml::Attributes) override {}
+  // A self-closing Lap is a lap with nothing but its start (a self-closing Activity is no
+  // activity to the reader, and has no laps).
+  void empty_element(std::string_view name, xml::Attributes attributes) override {
+    if (name != "Lap" || !in_activity_ || lap_) return;
+    ++depth_;
+    start_lap(attributes);
+    finish_lap();
+    --depth_;
+  }
 
   void end_element(std::string_view name) override {
     if (target_ != Target::None && lap_) store(text_.view());
@@ -103,6 +100,18 @@ class LapReader final : public xml::Handler {
 
  private:
   enum class Target { None, Number, Trigger, Intensity };
+
+  void start_lap(xml::Attributes attributes) {
+    lap_.emplace();
+    lap_depth_ = depth_;
+    lap_->activity = activities_;
+    lap_->lap = laps_in_activity_++;
+    for (const auto [qualified, value] : attributes) {
+      if (xml::local_name(qualified) == "StartTime") {
+        lap_->start_time = parse_document_time(trim_xml_whitespace(value));
+      }
+    }
+  }
 
   void choose(std::string_view name) {
     const bool child = depth_ == lap_depth_ + 1;
@@ -188,9 +197,9 @@ std::expected<std::vector<Lap>, Error> read_laps(std::string_view document) {
   xml::TextBuffer text;
   LapReader reader(text);
   if (auto parsed = xml::parse(document, reader, text); !parsed) {
-    return std::unexpected(Error::invalid_data(Format(Format::Tcx).label(),
-                                               std::move(parsed.error().message))
-                               .at(parsed.error().position));
+    return std::unexpected(
+        Error::invalid_data(Format(Format::Tcx).label(), std::move(parsed.error().message))
+            .at(parsed.error().position));
   }
   return std::move(reader).finish();
 }
