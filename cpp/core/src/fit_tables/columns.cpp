@@ -88,7 +88,7 @@ std::optional<std::uint64_t> number_of_name(const ColumnSpec& spec, std::string_
 
 // ---- Namer ----
 
-void Namer::columns_of(const fit::Message& message, std::vector<std::uint32_t>& ids) {
+std::span<const std::uint32_t> Namer::columns_of(const fit::Message& message) {
   const std::size_t count = message.fields.size();
   // Developer fields always look their column up: a description may change mid-file.
   bool same = last_keys_.size() == count;
@@ -97,18 +97,15 @@ void Namer::columns_of(const fit::Message& message, std::vector<std::uint32_t>& 
     same = !field.developer && field.name.data() == last_keys_[i].name &&
            field.number == last_keys_[i].number;
   }
-  if (same) {
-    ids.assign(last_ids_.begin(), last_ids_.end());
-    return;
-  }
-  ids.resize(count);
+  if (same) return last_ids_;
+  last_ids_.resize(count);
   last_keys_.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
     const fit::Field& field = message.fields[i];
-    ids[i] = column_of(field);
+    last_ids_[i] = column_of(field);
     last_keys_[i] = {field.developer ? nullptr : field.name.data(), field.number};
   }
-  last_ids_ = ids;
+  return last_ids_;
 }
 
 std::uint32_t Namer::add(ColumnSpec spec) {
@@ -217,7 +214,7 @@ bool Column::numeric() const {
   return kind_ != Kind::Name && kind_ != Kind::Text && kind_ != Kind::Bytes;
 }
 
-void Column::open_row(std::uint32_t row) {
+void Column::open_rows(std::uint32_t row) {
   while (starts_.size() <= row) starts_.push_back(static_cast<std::uint32_t>(valid_.size()));
 }
 
@@ -235,44 +232,38 @@ void Column::add(std::uint32_t row, const fit::Field& field) {
   const fit::Value& value = field.value;
   if (value.is_invalid()) return;
   const bool expanded = spec_->profile && field.number != spec_->number;
-  const bool array = value.get<fit::ValueArray>() != nullptr;
+  const auto* array = value.get<fit::ValueArray>();
   open_row(row);
-  if (valid_.size() > starts_[row] && !spec_->list && !multi_ && !array) {
+  if (valid_.size() > starts_[row] && !spec_->list && !multi_ && array == nullptr) [[unlikely]] {
     // A second scalar for one row: the field's own value wins over a component's.
     if (!expanded_ && expanded) return;
     truncate_to(starts_[row]);
   }
   expanded_ = expanded;
-  add_value(value);
+  if (array == nullptr) [[likely]] {
+    add_element(value);
+  } else {
+    add_array(*array);
+  }
 }
 
-void Column::add_value(const fit::Value& value) {
-  const auto* array = value.get<fit::ValueArray>();
-  if (array == nullptr) {
-    add_element(value);
-    return;
-  }
+void Column::add_array(const fit::ValueArray& array) {
   multi_ = true;
   if (kind_ == Kind::Unset) {
-    const auto first = std::ranges::find_if(*array, [](const fit::Value& v) {
+    const auto first = std::ranges::find_if(array, [](const fit::Value& v) {
       return !v.is_invalid() && v.get<fit::ValueArray>() == nullptr;
     });
-    if (first == array->end()) return;
+    if (first == array.end()) return;
     add_element(*first);
     truncate_to(valid_.size() - 1);  // the kind is set; the elements follow in order
   }
-  for (const fit::Value& element : *array) {
+  for (const fit::Value& element : array) {
     if (element.get<fit::ValueArray>() != nullptr) {
       push_null();
     } else {
       add_element(element);
     }
   }
-}
-
-void Column::push_number(std::uint64_t bits) {
-  numbers_.push_back(bits);
-  valid_.push_back(1);
 }
 
 void Column::push_text(std::string_view text) {
@@ -338,86 +329,93 @@ Kind kind_of(const fit::Value& value) {
 
 }  // namespace
 
-void Column::add_element(const fit::Value& value) {
-  if (kind_ == Kind::Unset) kind_ = kind_of(value);
-  if (value.is_invalid() || kind_ == Kind::Unset) {
-    if (kind_ != Kind::Unset) push_null();
-    return;
+void Column::add_integer(std::uint64_t bits, bool negative) {
+  switch (kind_) {
+    case Kind::Int:
+    case Kind::UInt:
+      negative_ |= negative;
+      big_ |= !negative && bits > static_cast<std::uint64_t>(INT64_MAX);
+      push_number(bits);
+      break;
+    case Kind::Float: {
+      const double number = negative ? static_cast<double>(static_cast<std::int64_t>(bits))
+                                     : static_cast<double>(bits);
+      push_number(std::bit_cast<std::uint64_t>(number));
+      break;
+    }
+    case Kind::Bool:
+      push_number(bits != 0);
+      break;
+    case Kind::Name:
+    case Kind::Text:
+      push_text(decimal(bits, negative));
+      break;
+    default:
+      push_null();
   }
-  const auto integer = [&](std::uint64_t bits, bool negative) {
-    switch (kind_) {
-      case Kind::Int:
-      case Kind::UInt:
-        negative_ |= negative;
-        big_ |= !negative && bits > static_cast<std::uint64_t>(INT64_MAX);
-        push_number(bits);
-        break;
-      case Kind::Float: {
-        const double number = negative ? static_cast<double>(static_cast<std::int64_t>(bits))
-                                       : static_cast<double>(bits);
-        push_number(std::bit_cast<std::uint64_t>(number));
-        break;
+}
+
+void Column::add_element(const fit::Value& value) {
+  if (kind_ == Kind::Unset) [[unlikely]] {
+    kind_ = kind_of(value);
+    if (kind_ == Kind::Unset) return;
+  }
+  switch (value.index()) {
+    case 0:  // invalid
+      return push_null();
+    case 1: {
+      const auto n = *value.get<std::int64_t>();
+      return add_integer(static_cast<std::uint64_t>(n), n < 0);
+    }
+    case 2:
+      return add_integer(*value.get<std::uint64_t>(), false);
+    case 3: {
+      const double d = *value.get<double>();
+      if (kind_ == Kind::Float) [[likely]]
+        return push_number(std::bit_cast<std::uint64_t>(d));
+      if (kind_ == Kind::Int || kind_ == Kind::UInt) {
+        become_float();
+        return push_number(std::bit_cast<std::uint64_t>(d));
       }
-      case Kind::Bool:
-        push_number(bits != 0);
-        break;
-      case Kind::Name:
-      case Kind::Text:
-        push_text(decimal(bits, negative));
-        break;
-      default:
-        push_null();
+      if (kind_ == Kind::Name || kind_ == Kind::Text) {
+        std::string text;
+        append_number(text, d);
+        return push_text(text);
+      }
+      return push_null();
     }
-  };
-  if (const auto* n = value.get<std::int64_t>()) {
-    integer(static_cast<std::uint64_t>(*n), *n < 0);
-  } else if (const auto* u = value.get<std::uint64_t>()) {
-    integer(*u, false);
-  } else if (const auto* b = value.get<bool>()) {
-    integer(*b, false);
-  } else if (const auto* d = value.get<double>()) {
-    if (kind_ == Kind::Int || kind_ == Kind::UInt) become_float();
-    if (kind_ == Kind::Float) {
-      push_number(std::bit_cast<std::uint64_t>(*d));
-    } else if (kind_ == Kind::Name || kind_ == Kind::Text) {
-      std::string text;
-      append_number(text, *d);
-      push_text(text);
-    } else {
-      push_null();
+    case 4: {
+      const std::string& text = *value.get<std::string>();
+      if (kind_ == Kind::Name || kind_ == Kind::Text || kind_ == Kind::Bytes)
+        return push_text(text);
+      return push_null();
     }
-  } else if (const auto* name = value.get<fit::EnumName>()) {
-    if (kind_ == Kind::Name || kind_ == Kind::Text) {
-      push_text(name->view());
-    } else if (const auto number = number_of_name(*spec_, name->view());
-               number && (kind_ == Kind::Int || kind_ == Kind::UInt || kind_ == Kind::Float)) {
-      integer(*number, false);
-    } else {
-      push_null();
+    case 5: {
+      const auto& bytes = *value.get<std::vector<std::uint8_t>>();
+      const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+      if (kind_ == Kind::Bytes) return push_text(view);
+      if (kind_ == Kind::Text || kind_ == Kind::Name) {
+        return push_text(is_valid_utf8(view) ? std::string(view) : utf8_lossy(view));
+      }
+      return push_null();
     }
-  } else if (const auto* text = value.get<std::string>()) {
-    if (kind_ == Kind::Name || kind_ == Kind::Text || kind_ == Kind::Bytes) {
-      push_text(*text);
-    } else {
-      push_null();
+    case 6:
+      return add_integer(*value.get<bool>(), false);
+    case 7: {
+      const std::string_view name = value.get<fit::EnumName>()->view();
+      if (kind_ == Kind::Name || kind_ == Kind::Text) return push_text(name);
+      if (kind_ == Kind::Int || kind_ == Kind::UInt || kind_ == Kind::Float) {
+        if (const auto number = number_of_name(*spec_, name)) return add_integer(*number, false);
+      }
+      return push_null();
     }
-  } else if (const auto* bytes = value.get<std::vector<std::uint8_t>>()) {
-    const std::string_view view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-    if (kind_ == Kind::Bytes) {
-      push_text(view);
-    } else if (kind_ == Kind::Text || kind_ == Kind::Name) {
-      push_text(is_valid_utf8(view) ? std::string(view) : utf8_lossy(view));
-    } else {
-      push_null();
-    }
-  } else if (const auto* time = value.get<fit::Timestamp>()) {
-    if (kind_ == Kind::Time || kind_ == Kind::LocalTime) {
-      push_number(static_cast<std::uint64_t>(time->unix_seconds));
-    } else {
-      push_null();
-    }
-  } else {
-    push_null();
+    case 8:
+      if (kind_ == Kind::Time || kind_ == Kind::LocalTime) {
+        return push_number(static_cast<std::uint64_t>(value.get<fit::Timestamp>()->unix_seconds));
+      }
+      return push_null();
+    default:
+      return push_null();
   }
 }
 
@@ -570,6 +568,41 @@ std::shared_ptr<const arrow::ArrayData> Column::finish(std::uint32_t rows) {
         return writer.number(builder, i);
     }
   };
+  if (!spec_->list && !multi_) {
+    // One element or none per row: numbers go straight into their builder.
+    const auto bits = [&](std::size_t i) { return numbers_[i]; };
+    const auto as = [&]<class T>(std::type_identity<T>) {
+      return fill<arrow::NumberBuilder<T>>(*elements, rows,
+                                           [&](std::size_t i) { return static_cast<T>(bits(i)); });
+    };
+    switch (id) {
+      case TypeId::Int8:
+        return as(std::type_identity<std::int8_t>{});
+      case TypeId::Int16:
+        return as(std::type_identity<std::int16_t>{});
+      case TypeId::Int32:
+        return as(std::type_identity<std::int32_t>{});
+      case TypeId::Int64:
+      case TypeId::Timestamp:
+        return as(std::type_identity<std::int64_t>{});
+      case TypeId::UInt8:
+        return as(std::type_identity<std::uint8_t>{});
+      case TypeId::UInt16:
+        return as(std::type_identity<std::uint16_t>{});
+      case TypeId::UInt32:
+        return as(std::type_identity<std::uint32_t>{});
+      case TypeId::UInt64:
+        return as(std::type_identity<std::uint64_t>{});
+      case TypeId::Float64:
+        if (staged_float) {
+          return fill<arrow::Float64Builder>(
+              *elements, rows, [&](std::size_t i) { return std::bit_cast<double>(bits(i)); });
+        }
+        break;
+      default:
+        break;
+    }
+  }
   if (spec_->list || multi_) {
     arrow::ListBuilder list(std::move(elements));
     list.reserve(rows);

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -51,8 +53,8 @@ class Namer {
  public:
   explicit Namer(const fit::profile::MessageInfo* info) : info_(info) {}
 
-  // The column of each field of `message`, in field order, into `ids`.
-  void columns_of(const fit::Message& message, std::vector<std::uint32_t>& ids);
+  // The column of each field of `message`, in field order; valid until the next call.
+  std::span<const std::uint32_t> columns_of(const fit::Message& message);
 
   const ColumnSpec& spec(std::uint32_t id) const { return specs_[id]; }
   std::size_t size() const { return specs_.size(); }
@@ -99,15 +101,43 @@ class Column {
 
  private:
   bool numeric() const;
-  void open_row(std::uint32_t row);
+  void open_row(std::uint32_t row) {
+    if (starts_.size() == std::size_t{row} + 1) return;  // the row holds a value already
+    if (starts_.size() == row) [[likely]] {
+      starts_.push_back(static_cast<std::uint32_t>(valid_.size()));
+      return;
+    }
+    open_rows(row);  // rows without a value before it
+  }
+  void open_rows(std::uint32_t row);
   void truncate_to(std::size_t elements);
-  void add_value(const fit::Value& value);
+  void add_array(const fit::ValueArray& array);
   void add_element(const fit::Value& value);
-  void push_number(std::uint64_t bits);
+  void add_integer(std::uint64_t bits, bool negative);
+  void push_number(std::uint64_t bits) {
+    numbers_.push_back(bits);
+    valid_.push_back(1);
+  }
   void push_text(std::string_view text);
   void push_null();
   void become_float();
   std::string_view text_at(std::size_t element) const;
+  // The rows of a scalar column into `builder` (a B), each element as `value(i)` gives it.
+  template <class B, class Get>
+  std::shared_ptr<const arrow::ArrayData> fill(arrow::ArrayBuilder& builder, std::uint32_t rows,
+                                               Get value) const {
+    auto& typed = static_cast<B&>(builder);
+    typed.reserve(rows);
+    for (std::uint32_t row = 0; row < rows; ++row) {
+      const std::uint32_t begin = starts_[row];
+      if (begin == starts_[row + 1] || !valid_[begin]) {
+        typed.append_null();
+      } else {
+        typed.append(value(begin));
+      }
+    }
+    return typed.finish();
+  }
   arrow::DataType element_type() const;
 
   const ColumnSpec* spec_;

@@ -1,7 +1,6 @@
 // Every message of a FIT file as tables, or one message at a time.
 #include <algorithm>
 #include <charconv>
-#include <deque>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -66,9 +65,10 @@ struct MessageType {
         wanted(wanted) {}
 
   void add(const fit::Message& message) {
-    namer.columns_of(message, ids);
+    const std::span<const std::uint32_t> ids = namer.columns_of(message);
     while (columns.size() < namer.size()) columns.emplace_back(namer.spec(columns.size()));
-    for (std::size_t i = 0; i < ids.size(); ++i) columns[ids[i]].add(rows, message.fields[i]);
+    Column* column = columns.data();
+    for (std::size_t i = 0; i < ids.size(); ++i) column[ids[i]].add(rows, message.fields[i]);
     ++rows;
   }
 
@@ -97,8 +97,7 @@ struct MessageType {
   std::string name;
   Namer namer;
   bool wanted;
-  std::deque<Column> columns;  // by column id; they point at the namer's specs
-  std::vector<std::uint32_t> ids;
+  std::vector<Column> columns;  // by column id; they point at the namer's specs
   std::uint32_t rows = 0;
 };
 
@@ -251,8 +250,7 @@ std::expected<bool, Error> Stream::next(Message& out) {
   const fit::Message& message = state.message;
   auto& type = state.types[message.global_number];
   if (!type) type = std::make_unique<MessageType>(message.global_number, false);
-  std::vector<std::uint32_t>& ids = type->ids;
-  type->namer.columns_of(message, ids);
+  const std::span<const std::uint32_t> ids = type->namer.columns_of(message);
   out.name = type->name;
   out.fields.clear();
   state.slot_of.assign(type->namer.size(), -1);
