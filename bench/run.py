@@ -231,7 +231,9 @@ def fit_message_rows(table: Table, path: Path) -> list[str]:
         before = median_time(ours)
         theirs = median_time(peer, min_runs=3)
         after = median_time(ours)
-        table.add("FIT messages into pandas", path.name, min(before, after), theirs, name, ">= 100x")
+        table.add(
+            "FIT messages into pandas", path.name, min(before, after), theirs, name, ">= 100x"
+        )
     alone = median_time(lambda: tramlix.fit.messages(data))
     numpy_backed = median_time(ours_numpy)
     lines = [

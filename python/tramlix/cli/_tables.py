@@ -24,14 +24,18 @@ class NeedsPyarrow(Exception):
 
 def rows(table: Table) -> tuple[list[str], list[dict[str, Any]]]:
     """The column names and the rows of a table, as Python values (through pyarrow)."""
-    try:
-        import pyarrow
-    except ImportError:
-        raise NeedsPyarrow(
-            "this command needs pyarrow to read tables: pip install 'tramlix[pandas]'"
-        ) from None
-    read = pyarrow.table(table)
+    read = _pyarrow("pyarrow", "this command needs pyarrow to read tables").table(table)
     return read.column_names, read.to_pylist()
+
+
+def _pyarrow(module: str, why: str) -> Any:
+    """A module of pyarrow, an optional dependency (imported by name: it has no type stubs)."""
+    import importlib
+
+    try:
+        return importlib.import_module(module)
+    except ImportError:
+        raise NeedsPyarrow(f"{why}: pip install 'tramlix[pandas]'") from None
 
 
 def plain(value: Any) -> Any:
@@ -72,13 +76,10 @@ def save(table: Table, path: str) -> None:
     """Writes the table to `path` as CSV, JSON or Parquet, by its extension."""
     suffix = path.rsplit(".", 1)[-1].lower() if "." in path else ""
     if suffix == "parquet":
-        try:
-            import pyarrow.parquet
-        except ImportError:
-            raise NeedsPyarrow(
-                "writing Parquet needs pyarrow: pip install 'tramlix[pandas]'"
-            ) from None
-        pyarrow.parquet.write_table(pyarrow.table(table), path)
+        pyarrow = _pyarrow("pyarrow", "writing Parquet needs pyarrow")
+        _pyarrow("pyarrow.parquet", "writing Parquet needs pyarrow").write_table(
+            pyarrow.table(table), path
+        )
         return
     if suffix not in ("csv", "json"):
         raise ValueError(f"{path} names no table format: use .csv, .json or .parquet")
@@ -105,7 +106,7 @@ def cell(value: Any, digits: int = 2) -> str:
     return str(value)
 
 
-def print_table(out: TextIO, header: Sequence[str], lines: list[Sequence[str]]) -> None:
+def print_table(out: TextIO, header: Sequence[str], lines: Sequence[Sequence[str]]) -> None:
     """Columns padded to their widest cell; text to the left, everything else to the right."""
     widths = [max([len(h), *(len(line[i]) for line in lines)]) for i, h in enumerate(header)]
     numeric = [

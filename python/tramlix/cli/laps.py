@@ -11,6 +11,8 @@ from ._common import ANY_FORMAT
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
+    from collections.abc import Callable
+    from typing import Any
 
 NAME = "laps"
 HELP = "print the laps a file records"
@@ -29,7 +31,7 @@ examples:
   tramlix laps --csv run.tcx > laps.csv"""
 
 # Column, heading and how to show it on the terminal.
-_SHOWN = [
+_SHOWN: list[tuple[str, str, Callable[[Any], str]]] = [
     ("activity", "activity", _tables.cell),
     ("lap", "lap", _tables.cell),
     ("start_time", "start", _tables.cell),

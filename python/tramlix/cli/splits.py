@@ -12,6 +12,8 @@ from ._common import ANY_FORMAT
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     import argparse
+    from collections.abc import Callable
+    from typing import Any
 
 NAME = "splits"
 HELP = "print distance splits (every km, mile, ...) of each activity"
@@ -79,7 +81,7 @@ def run(args: argparse.Namespace) -> int:
     else:
         unit = "/mi" if abs(args.every - 1609.344) < 1e-9 else "/km"
         factor = 1.609344 if unit == "/mi" else 1.0
-        shown = [
+        shown: list[tuple[str, str, Callable[[Any], str]]] = [
             ("activity", "activity", _tables.cell),
             ("split", "split", _tables.cell),
             ("end_distance_m", "km", _tables.scaled(0.001, 2)),

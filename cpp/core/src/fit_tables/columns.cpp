@@ -332,11 +332,19 @@ Kind kind_of(const fit::Value& value) {
 void Column::add_integer(std::uint64_t bits, bool negative) {
   switch (kind_) {
     case Kind::Int:
-    case Kind::UInt:
+    case Kind::UInt: {
+      const bool big = !negative && bits > static_cast<std::uint64_t>(INT64_MAX);
+      if ((negative_ || negative) && (big_ || big)) {
+        // No 64-bit integer type holds both: the column becomes float64 while the values
+        // staged so far can still be read the one way they all share.
+        become_float();
+        return add_integer(bits, negative);
+      }
       negative_ |= negative;
-      big_ |= !negative && bits > static_cast<std::uint64_t>(INT64_MAX);
+      big_ |= big;
       push_number(bits);
       break;
+    }
     case Kind::Float: {
       const double number = negative ? static_cast<double>(static_cast<std::int64_t>(bits))
                                      : static_cast<double>(bits);
@@ -463,7 +471,6 @@ arrow::DataType Column::element_type() const {
       return TypeId::Int64;  // never a value, nor a type in the profile
     case Kind::Int:
     case Kind::UInt: {
-      if (negative_ && big_) return TypeId::Float64;
       if (big_) return TypeId::UInt64;
       std::int64_t min = 0;
       std::int64_t max = 0;
