@@ -37,14 +37,22 @@ double split_length(PyObject* every) {
   return metres;
 }
 
+nb::object split_table_of(const Activity& activity, double metres) {
+  auto rows = splits(activity, metres);
+  if (!rows) {
+    PyErr_SetString(PyExc_ValueError, rows.error().c_str());
+    throw_error_already_set();
+  }
+  return box(split_table(*rows));
+}
+
 PyObject* splits_function(PyObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     static const char* keywords[] = {"activity", "every_m", nullptr};
     Arg activity_arg = nullptr, every = nullptr;
     parse_arguments(args, kwargs, "O|O:splits", keywords, &activity_arg, &every);
     const Activity activity = to_record<Activity>(activity_arg, "activity");
-    const double metres = split_length(every);
-    return box(split_table(splits(activity, metres)));
+    return split_table_of(activity, split_length(every));
   });
 }
 
@@ -53,8 +61,7 @@ PyObject* splits_function(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* activity_splits(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     const Arg every = one_argument(args, kwargs, "|O:splits", "every_m");
-    const double metres = split_length(every);
-    return box(split_table(splits(unbox<Activity>(self), metres)));
+    return split_table_of(unbox<Activity>(self), split_length(every));
   });
 }
 

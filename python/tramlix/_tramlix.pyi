@@ -301,7 +301,8 @@ def splits(activity: Activity, every_m: _Float = 1000.0) -> Table:
     """One row per completed split of `every_m` metres along the activity's points: split,
     start_distance_m, end_distance_m, start_time, end_time, elapsed_seconds,
     pace_seconds_per_km, average_heart_rate_bpm, elevation_change_m. Times and elevations at
-    the ends are interpolated by distance; ValueError unless every_m is positive and finite."""
+    the ends are interpolated by distance. ValueError unless every_m is positive and finite,
+    or when it would make more than 1,000,000 splits."""
 
 # Used by tramlix.fit, which documents them.
 def _fit_messages(

@@ -233,6 +233,9 @@ def test_splits_follow_distances_that_restart_and_positions_within_segments():
     for bad in (0.0, -1.0, float("nan"), float("inf")):
         with pytest.raises(ValueError, match="every_m"):
             restarted.splits(bad)
+    # A length far too short for the activity is refused, not a billion rows.
+    with pytest.raises(ValueError, match="make more than 1000000 splits"):
+        restarted.splits(1e-6)
 
 
 # ---- The commands ----

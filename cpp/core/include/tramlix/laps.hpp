@@ -72,7 +72,11 @@ struct Split {
 // elevations at a split's ends are interpolated by distance between the points either side;
 // the heart rate is the mean of the points within the split (a point on a boundary counts
 // into the split it ends). None for an `every_m` that is not positive and finite.
-std::vector<Split> splits(const Activity& activity, double every_m);
+//
+// More than kMaxSplits splits (a split length far too short for the activity) fails with a
+// message saying so, rather than filling memory.
+inline constexpr std::size_t kMaxSplits = 1'000'000;
+std::expected<std::vector<Split>, std::string> splits(const Activity& activity, double every_m);
 
 // One row per split: split (uint32), the distances, times as timestamp[ns, tz=UTC] and the
 // figures as float64, units in the field metadata.

@@ -1,7 +1,9 @@
 // Distance splits from the points of an activity.
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "geo.hpp"
@@ -109,7 +111,7 @@ At at(const Sample& before, const Sample& after, double distance) {
 
 }  // namespace
 
-std::vector<Split> splits(const Activity& activity, double every_m) {
+std::expected<std::vector<Split>, std::string> splits(const Activity& activity, double every_m) {
   std::vector<Split> result;
   if (!(every_m > 0) || !std::isfinite(every_m)) return result;
   bool recorded = false;
@@ -119,6 +121,13 @@ std::vector<Split> splits(const Activity& activity, double every_m) {
   const std::vector<Sample> samples =
       recorded ? recorded_samples(activity) : position_samples(activity);
   if (samples.empty()) return result;
+  if ((samples.back().distance - samples.front().distance) / every_m >
+      static_cast<double>(kMaxSplits)) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%g", every_m);
+    return std::unexpected(std::string("splits of ") + length + " m make more than " +
+                           std::to_string(kMaxSplits) + " splits of this activity");
+  }
 
   At start{samples[0].point->time,
            finite(samples[0].point->elevation_m) ? samples[0].point->elevation_m : std::nullopt};
