@@ -215,6 +215,7 @@ bool Column::numeric() const {
 }
 
 void Column::open_rows(std::uint32_t row) {
+  if (starts_.size() > row) return;  // the row is open already
   while (starts_.size() <= row) starts_.push_back(static_cast<std::uint32_t>(valid_.size()));
 }
 
@@ -231,13 +232,19 @@ void Column::truncate_to(std::size_t elements) {
 void Column::add(std::uint32_t row, const fit::Field& field) {
   const fit::Value& value = field.value;
   if (value.is_invalid()) return;
-  const bool expanded = spec_->profile && field.number != spec_->number;
+  // A value expanded from another field's components, not the field's own.
+  const bool expanded = own_number_ >= 0 && field.number != own_number_;
   const auto* array = value.get<fit::ValueArray>();
-  open_row(row);
-  if (valid_.size() > starts_[row] && !spec_->list && !multi_ && array == nullptr) [[unlikely]] {
-    // A second scalar for one row: the field's own value wins over a component's.
-    if (!expanded_ && expanded) return;
-    truncate_to(starts_[row]);
+  if (starts_.size() == row) [[likely]] {
+    // The row's first value.
+    starts_.push_back(static_cast<std::uint32_t>(valid_.size()));
+  } else {
+    open_rows(row);
+    if (valid_.size() > starts_[row] && !spec_->list && !multi_ && array == nullptr) {
+      // A second scalar for one row: the field's own value wins over a component's.
+      if (!expanded_ && expanded) return;
+      truncate_to(starts_[row]);
+    }
   }
   expanded_ = expanded;
   if (array == nullptr) [[likely]] {
@@ -555,32 +562,11 @@ std::shared_ptr<const arrow::ArrayData> Column::finish(std::uint32_t rows) {
   const TypeId id = type.id;
   // Integers staged as floats (a column that met a fraction) are already doubles.
   const bool staged_float = kind_ == Kind::Float;
-  std::unique_ptr<arrow::ArrayBuilder> elements = arrow::make_builder(type);
-  const ElementWriter writer{numbers_, big_ && !negative_, id};
-  const auto put = [&](arrow::ArrayBuilder& builder, std::size_t i) {
-    if (!valid_[i]) return builder.append_null();
-    switch (id) {
-      case TypeId::Dictionary:
-        return static_cast<arrow::DictionaryBuilder&>(builder).append(text_at(i));
-      case TypeId::Utf8:
-      case TypeId::Binary:
-        return static_cast<arrow::BinaryBuilder&>(builder).append(text_at(i));
-      case TypeId::Float64:
-        if (staged_float) {
-          return static_cast<arrow::Float64Builder&>(builder).append(
-              std::bit_cast<double>(numbers_[i]));
-        }
-        [[fallthrough]];
-      default:
-        return writer.number(builder, i);
-    }
-  };
   if (!spec_->list && !multi_) {
-    // One element or none per row: numbers go straight into their builder.
-    const auto bits = [&](std::size_t i) { return numbers_[i]; };
+    // One element or none per row: numbers go straight into the column's buffers.
     const auto as = [&]<class T>(std::type_identity<T>) {
-      return fill<arrow::NumberBuilder<T>>(*elements, rows,
-                                           [&](std::size_t i) { return static_cast<T>(bits(i)); });
+      return fill<T>(std::move(type), rows,
+                     [&](std::size_t i) { return static_cast<T>(numbers_[i]); });
     };
     switch (id) {
       case TypeId::Int8:
@@ -602,14 +588,34 @@ std::shared_ptr<const arrow::ArrayData> Column::finish(std::uint32_t rows) {
         return as(std::type_identity<std::uint64_t>{});
       case TypeId::Float64:
         if (staged_float) {
-          return fill<arrow::Float64Builder>(
-              *elements, rows, [&](std::size_t i) { return std::bit_cast<double>(bits(i)); });
+          return fill<double>(std::move(type), rows,
+                              [&](std::size_t i) { return std::bit_cast<double>(numbers_[i]); });
         }
         break;
       default:
         break;
     }
   }
+  std::unique_ptr<arrow::ArrayBuilder> elements = arrow::make_builder(type);
+  const ElementWriter writer{numbers_, big_ && !negative_, id};
+  const auto put = [&](arrow::ArrayBuilder& builder, std::size_t i) {
+    if (!valid_[i]) return builder.append_null();
+    switch (id) {
+      case TypeId::Dictionary:
+        return static_cast<arrow::DictionaryBuilder&>(builder).append(text_at(i));
+      case TypeId::Utf8:
+      case TypeId::Binary:
+        return static_cast<arrow::BinaryBuilder&>(builder).append(text_at(i));
+      case TypeId::Float64:
+        if (staged_float) {
+          return static_cast<arrow::Float64Builder&>(builder).append(
+              std::bit_cast<double>(numbers_[i]));
+        }
+        [[fallthrough]];
+      default:
+        return writer.number(builder, i);
+    }
+  };
   if (spec_->list || multi_) {
     arrow::ListBuilder list(std::move(elements));
     list.reserve(rows);

@@ -91,7 +91,8 @@ class Namer {
 // (in a list) more elements.
 class Column {
  public:
-  explicit Column(const ColumnSpec& spec) : spec_(&spec), kind_(spec.kind) {}
+  explicit Column(const ColumnSpec& spec)
+      : spec_(&spec), kind_(spec.kind), own_number_(spec.profile ? spec.number : -1) {}
 
   // Adds the value of `field` to row `row`, the table's current last row.
   void add(std::uint32_t row, const fit::Field& field);
@@ -122,26 +123,40 @@ class Column {
   void push_null();
   void become_float();
   std::string_view text_at(std::size_t element) const;
-  // The rows of a scalar column into `builder` (a B), each element as `value(i)` gives it.
-  template <class B, class Get>
-  std::shared_ptr<const arrow::ArrayData> fill(arrow::ArrayBuilder& builder, std::uint32_t rows,
+  // The rows of a scalar column as a column of T of `type`, each element as `value(i)` gives
+  // it: the values and the validity bitmap are written straight into their buffers.
+  template <class T, class Get>
+  std::shared_ptr<const arrow::ArrayData> fill(arrow::DataType type, std::uint32_t rows,
                                                Get value) const {
-    auto& typed = static_cast<B&>(builder);
-    typed.reserve(rows);
+    auto data = std::make_shared<arrow::ArrayData>();
+    data->type = std::move(type);
+    data->length = rows;
+    arrow::Buffer values;
+    values.resize(std::size_t{rows} * sizeof(T));  // zeroed: a null row holds 0
+    arrow::Buffer validity;
+    validity.resize((std::size_t{rows} + 7) / 8);
+    auto* out = reinterpret_cast<T*>(values.data());
+    auto* bits = reinterpret_cast<std::uint8_t*>(validity.data());
+    std::int64_t nulls = 0;
     for (std::uint32_t row = 0; row < rows; ++row) {
       const std::uint32_t begin = starts_[row];
       if (begin == starts_[row + 1] || !valid_[begin]) {
-        typed.append_null();
-      } else {
-        typed.append(value(begin));
+        ++nulls;
+        continue;
       }
+      out[row] = value(begin);
+      bits[row >> 3] |= static_cast<std::uint8_t>(1u << (row & 7));
     }
-    return typed.finish();
+    data->null_count = nulls;
+    data->buffers.push_back(nulls == 0 ? arrow::Buffer() : std::move(validity));
+    data->buffers.push_back(std::move(values));
+    return data;
   }
   arrow::DataType element_type() const;
 
   const ColumnSpec* spec_;
   Kind kind_;
+  std::int16_t own_number_;  // the profile field's number, or -1: values of others are expanded
   std::vector<std::uint32_t> starts_;  // the first element of each row opened so far
   std::vector<std::uint8_t> valid_;    // per element
   std::vector<std::uint64_t> numbers_;
