@@ -1,6 +1,7 @@
 // Message table columns: one Arrow type per column whatever kinds of value its fields decode to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -139,6 +140,11 @@ TEST(FitTables, ColumnsKeepOneTypeForEveryKindOfValue) {
        {{field(Value(5.0)), expanded(1.0)}, {expanded(1.0), field(Value(6.0))}},
        TypeId::Float64,
        {"5.000000", "6.000000"}},
+      {"nulls on both sides of a validity byte's edge, and rows after the last value",
+       spec(Kind::UInt, TypeId::UInt8),
+       {{u(1)}, {}, {}, {u(3)}, {}, {}, {}, {}, {field(Invalid{})}, {u(9)}, {}},
+       TypeId::UInt8,
+       {"1", "-", "-", "3", "-", "-", "-", "-", "-", "9", "-"}},
       {"fields the profile does not describe take the kind of their first value",
        spec(Kind::Unset),
        {{}, {field(Value(std::int64_t{-4}))}, {u(4)}},
@@ -153,6 +159,7 @@ TEST(FitTables, ColumnsKeepOneTypeForEveryKindOfValue) {
     const auto data = column.finish(static_cast<std::uint32_t>(c.rows.size()));
     EXPECT_EQ(data->type.id, c.type) << c.what;
     EXPECT_EQ(cells(*data), c.expected) << c.what;
+    EXPECT_EQ(data->null_count, std::ranges::count(c.expected, "-")) << c.what;
   }
 }
 
