@@ -12,7 +12,7 @@ JOBS ?= 2
 BUILD := build
 EXAMPLE := examples/run
 DIST := dist
-.PHONY: all run install profile wheel sdist test test-cpp test-python test-abi3 test-sdist lint bench clean
+.PHONY: all run install profile picture wheel sdist test test-cpp test-python test-abi3 test-sdist lint bench clean
 
 all: install
 
@@ -43,7 +43,7 @@ sdist: $(VPY)
 # extra, so that the tests of what they enable run too.
 install: wheel
 	$(VPY) -m pip install -q --force-reinstall --no-deps $(DIST)/tramlix-*.whl
-	$(VPY) -m pip install -q "$$(ls $(DIST)/tramlix-*.whl)[test,pandas,polars,dask]"
+	$(VPY) -m pip install -q "$$(ls $(DIST)/tramlix-*.whl)[test,pandas,polars,dask,plot]"
 
 # Regenerates the FIT profile tables and cpp/fit/include/fit/profile_numbers.hpp from the
 # garmin-fit-sdk package that the test extra pins.
@@ -58,6 +58,12 @@ run: install
 	$(VENV)/bin/tramlix convert $(BUILD)/out/run.gpx $(BUILD)/out/run.tcx
 	$(VENV)/bin/tramlix convert $(BUILD)/out/run.tcx $(BUILD)/out/run.fit
 	$(VENV)/bin/tramlix info $(BUILD)/out/run.fit
+
+# The README's picture of the example activity, drawn by `tramlix plot` (matplotlib, from the
+# plot extra that `make install` installs).
+picture: install
+	$(VENV)/bin/tramlix plot $(EXAMPLE).fit -o $(EXAMPLE).png
+	@ls -l $(EXAMPLE).png
 
 test: test-cpp test-python test-abi3 test-sdist
 

@@ -45,13 +45,18 @@ def median_time(work, min_runs: int = 5, min_seconds: float = 0.5, max_runs: int
     return statistics.median(times)
 
 
-def example(name: str, points: int) -> Path:
-    """A large example activity made by the example script (the extension picks the format)."""
+def example(name: str, points: int, seconds_per_point: float | None = None) -> Path:
+    """A large example activity made by the example script (the extension picks the format);
+    by default its points span an hour."""
     path = WORK / name
     if not path.exists():
         script = ROOT / "examples" / "make_example.py"
+        interval = (
+            [] if seconds_per_point is None else ["--seconds-per-point", str(seconds_per_point)]
+        )
         subprocess.run(
-            [sys.executable, str(script), "--points", str(points), "--out", str(path)], check=True
+            [sys.executable, str(script), "--points", str(points), "--out", str(path), *interval],
+            check=True,
         )
     return path
 
@@ -413,6 +418,84 @@ def point_table_rows(table: Table, path: Path) -> list[str]:
     return [line]
 
 
+CHANNELS = {"heart_rate": "heart_rate_bpm", "cadence": "cadence_rpm", "power": "power_watts",
+            "speed": "speed_mps", "temperature": "temperature_c",
+            "elevation": "elevation_m"}  # fmt: skip
+GAP_LIMIT = pd.Timedelta(seconds=10)
+
+
+def pandas_mean_max(frame: pd.DataFrame, column: str, durations: list[int]) -> list[float | None]:
+    """The power-duration curve as pandas users write it: the series split where the next value
+    comes more than 10 s later, each run resampled at 1 Hz holding each value to the next, and
+    rolling means over each run."""
+    values = frame.dropna(subset=[column]).set_index("time")[column].astype(float)
+    run_numbers = (values.index.to_series().diff() > GAP_LIMIT).cumsum().to_numpy()
+    runs = [run.resample("1s").ffill() for _, run in values.groupby(run_numbers)]
+    best: list[float | None] = []
+    for seconds in durations:
+        means = [run.rolling(seconds).mean().max() for run in runs if len(run) >= seconds]
+        best.append(max(means) if means else None)
+    return best
+
+
+def pandas_stats(frame: pd.DataFrame) -> dict[str, tuple]:
+    """Count, minimum, time-weighted average, maximum (and the average without zeros for cadence
+    and power) of each channel: a point weighs the time to the next one of its segment, at most
+    10 s."""
+    weight = -frame.groupby("segment")["time"].diff(-1)
+    weight = weight.clip(upper=GAP_LIMIT).dt.total_seconds().fillna(0.0)
+    figures = {}
+    for channel, column in CHANNELS.items():
+        values = frame[column].astype(float)
+        present = values.notna()
+        w, v = weight[present], values[present]
+        row = (int(present.sum()), v.min(), (v * w).sum() / w.sum(), v.max())
+        if channel in ("cadence", "power"):
+            going = v != 0
+            row += ((v[going] * w[going]).sum() / w[going].sum(),)
+        figures[channel] = row
+    return figures
+
+
+def analysis_rows(table: Table, path: Path) -> None:
+    """mean_max over 1, 5, 20 and 60 minutes and stats(), against the same figures from a pandas
+    frame of the points (made beforehand, outside the timing)."""
+    activity = tramlix.load(path).activities[0]
+    frame = activity.to_arrow().to_pandas()
+    durations = [60, 300, 1200, 3600]
+    ours = activity.mean_max("power", durations)
+    theirs = pandas_mean_max(frame, "power_watts", durations)
+    assert all(a == b or abs(a - b) < 1e-6 * b for a, b in zip(ours, theirs, strict=True)), (
+        ours,
+        theirs,
+    )
+    table.add(
+        "mean_max 1/5/20/60 min",
+        path.name,
+        median_time(lambda: activity.mean_max("power", durations), min_runs=20),
+        median_time(lambda: pandas_mean_max(frame, "power_watts", durations), min_runs=3),
+        "pandas resample + rolling",
+        ">= 20x",
+    )
+    stats = activity.stats()
+    for channel, expected in pandas_stats(frame).items():
+        figures = getattr(stats, channel)
+        found = (figures.count, figures.min, figures.average, figures.max)
+        if len(expected) == 5:
+            found += (figures.average_without_zeros,)
+        assert all(
+            abs(a - b) <= 1e-9 * max(1.0, abs(b)) for a, b in zip(found, expected, strict=True)
+        ), (channel, found, expected)
+    table.add(
+        "stats()",
+        path.name,
+        median_time(activity.stats, min_runs=20),
+        median_time(lambda: pandas_stats(frame), min_runs=3),
+        "pandas time-weighted",
+        ">= 20x",
+    )
+
+
 def main() -> None:
     warnings.filterwarnings("ignore")  # the peers warn about odd but readable corpus files
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -445,7 +528,13 @@ def main() -> None:
             f"large example: {path} ({path.stat().st_size / 1e6:.1f} MB, "
             f"{tramlix.load(path).point_count:,} points)"
         )
+    ride = example("large-1hz.fit", 25_000, seconds_per_point=1.0)
+    print(f"1 Hz example: {ride} ({tramlix.load(ride).point_count:,} points, seven hours)")
     table = Table()
+    # A 1 Hz ride (a value for every second, as power meters record) and the large example (a
+    # value every 0.144 s, several points to each resampled second).
+    for path in (ride, large):
+        analysis_rows(table, path)
     for path in files:
         gpx_rows(table, path)
     arrow_lines = point_table_rows(table, large)

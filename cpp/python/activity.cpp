@@ -1,6 +1,9 @@
 // Activity and ActivityFile: the analytics getters and the file's encoders.
+#include <span>
 #include <string>
+#include <vector>
 
+#include "analysis.hpp"
 #include "classes.hpp"
 #include "laps.hpp"
 #include "table.hpp"
@@ -163,9 +166,21 @@ PyMethodDef activity_file_methods[] = {
     {},
 };
 
+// A class's own methods followed by those of its analyses, with the closing sentinel; built once
+// and kept for the process's lifetime, as the class is.
+std::vector<PyMethodDef>* joined_methods(std::span<const PyMethodDef> own,
+                                         std::span<const PyMethodDef> more) {
+  auto* methods = new std::vector<PyMethodDef>(own.begin(), own.end() - 1);
+  methods->insert(methods->end(), more.begin(), more.end());
+  methods->push_back({});
+  return methods;
+}
+
 }  // namespace
 
 PyTypeObject* activity_type() {
+  static std::vector<PyMethodDef>* methods =
+      joined_methods(activity_methods, activity_analysis_methods());
   return create_record_class<Activity>(
       "Activity",
       {.properties = {property<Activity, &Activity::end_time>("end_time"),
@@ -174,16 +189,18 @@ PyTypeObject* activity_type() {
                       property<Activity, &Activity::duration_seconds>("duration_seconds"),
                       property<Activity, &Activity::average_heart_rate>("average_heart_rate_bpm"),
                       property<Activity, &Activity::elevation_gain>("elevation_gain"),
-                      property<Activity, &Activity::bounds>("bounds")},
-       .slots = {{Py_tp_methods, activity_methods}, {Py_sq_length, slot(activity_length)}}});
+                      property<Activity, &Activity::bounds>("bounds"), activity_geo_interface()},
+       .slots = {{Py_tp_methods, methods->data()}, {Py_sq_length, slot(activity_length)}}});
 }
 PyTypeObject* activity_file_type() {
+  static std::vector<PyMethodDef>* methods =
+      joined_methods(activity_file_methods, activity_file_analysis_methods());
   return create_record_class<ActivityFile>(
       "ActivityFile",
       {.positional = 1,
-       .properties = {property<ActivityFile, &ActivityFile::point_count>("point_count")},
-       .slots = {{Py_tp_methods, activity_file_methods},
-                 {Py_sq_length, slot(activity_file_length)}}});
+       .properties = {property<ActivityFile, &ActivityFile::point_count>("point_count"),
+                      activity_file_geo_interface()},
+       .slots = {{Py_tp_methods, methods->data()}, {Py_sq_length, slot(activity_file_length)}}});
 }
 
 }  // namespace tramlix::python

@@ -132,6 +132,9 @@ nb::object to_python(double value);
 nb::object to_python(std::string_view text);
 nb::object to_python(const std::string& text);
 nb::object to_python(UtcInstant instant);
+inline nb::object to_python(bool value) {
+  return nb::borrow(value ? Py_True : Py_False);
+}
 template <std::integral Int>
 nb::object to_python(Int value) {
   if constexpr (std::is_signed_v<Int>) {

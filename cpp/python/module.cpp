@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "analysis.hpp"
 #include "classes.hpp"
 #include "fit_messages.hpp"
 #include "laps.hpp"
@@ -137,6 +138,7 @@ void register_attributes(PyObject* module) {
   if (PyModule_AddObjectRef(module, "Table", reinterpret_cast<PyObject*>(table_type())) != 0) {
     throw_error_already_set();
   }
+  add_analysis(module);
   for (std::span<PyMethodDef> functions : {std::span<PyMethodDef>(unlisted_functions),
                                            fit_message_functions(), lap_and_split_functions()}) {
     for (PyMethodDef& def : functions) {

@@ -1,6 +1,6 @@
 import os
 from collections.abc import Iterable, Iterator, Sequence
-from typing import Any, Protocol, SupportsFloat, SupportsIndex, final
+from typing import Any, Literal, Protocol, SupportsFloat, SupportsIndex, final
 
 __version__: str
 __all__ = [
@@ -29,6 +29,8 @@ class _IsoFormat(Protocol):
 _Time = str | _IsoFormat
 _Float = SupportsFloat | SupportsIndex
 _Path = str | os.PathLike[str]
+# The recorded channels the analyses read.
+_Channel = Literal["heart_rate", "cadence", "power", "speed", "temperature", "elevation"]
 
 class TramlixError(ValueError): ...
 
@@ -216,6 +218,60 @@ class Activity:
         """The point table of this activity alone (its activity column is 0)."""
     def splits(self, every_m: _Float = 1000.0) -> Table:
         """One row per completed split of `every_m` metres (see splits())."""
+    def stats(self, gap_limit_seconds: _Float = 10.0) -> ActivityStats:
+        """Count, minimum, average and maximum of each recorded channel: heart_rate (bpm),
+        cadence (rpm), power (W), speed (m/s), temperature (degrees Celsius), elevation (m);
+        cadence and power also average without zeros.
+
+        Averages are time-weighted where points are timed: a point's value weighs the seconds
+        to the next point of its segment, at most gap_limit_seconds, and the last point of a
+        segment weighs nothing. A channel without time to weigh by gets plain means
+        (time_weighted is False). Absent, NaN and infinite values take no part; recorded
+        totals are not used."""
+    def time_in_zones(
+        self, channel: _Channel, bounds: Sequence[_Float], gap_limit_seconds: _Float = 10.0
+    ) -> list[float]:
+        """Seconds in each zone: len(bounds) + 1 entries for ascending bounds. With bounds
+        [120, 140, 160, 175], zone 0 is below 120 and zone 4 from 175 up; a value on a
+        boundary belongs to the zone above. Values count for their time weight, as in
+        stats()."""
+    def mean_max(
+        self,
+        channel: _Channel,
+        durations: Sequence[SupportsIndex],
+        gap_limit_seconds: _Float = 10.0,
+    ) -> list[float | None]:
+        """The best average of the channel over each duration in whole seconds (None where no
+        stretch lasts that long), on the track resampled at 1 Hz: each second takes the value of
+        the last point at or before it. A stretch ends where the next value comes more than
+        gap_limit_seconds later, where time goes back and at a segment's end; no window spans
+        two stretches. The plain mean of the window's seconds."""
+    def best_efforts(self, distances_m: Sequence[_Float]) -> list[float | None]:
+        """The fastest time in seconds over each distance in metres (None where the activity
+        is shorter), from recorded distances when any point has one, else from positions;
+        start and end fall between points at an even pace. Wall-clock time: a pause inside an
+        effort counts."""
+    def filtered_elevation_gain(self, threshold_m: _Float = 5.0) -> ElevationGain:
+        """Climb and descent with changes below threshold_m taken for noise (hysteresis from
+        the last turning point): a climb counts once the elevation has risen threshold_m above
+        the lowest point since the last turning point, and then counts whole, from that low to
+        the highest point before a descent of threshold_m; descents alike. The last leg counts
+        when it reaches the threshold. Each segment on its own, always from the points;
+        threshold 0 counts every change."""
+    @property
+    def __geo_interface__(self) -> dict[str, Any]:
+        """A GeoJSON Feature: a MultiLineString with one line per segment of at least two
+        positions ([longitude, latitude, elevation], the elevation only when every position has
+        one), or geometry None; properties name, sport, start_time, end_time (ending in Z) and
+        distance_meters."""
+    def to_geojson(self) -> str:
+        """The Feature of __geo_interface__ as GeoJSON text."""
+    def plot(
+        self, path: _Path | None = None, *, color_by: Literal["speed", "heart_rate"] | None = None
+    ) -> Any:
+        """Draws the track and the elevation, heart rate and speed profiles with matplotlib
+        (pip install 'tramlix[plot]'): returns the matplotlib Figure when path is None, else
+        saves it (PNG, SVG or PDF by the extension) and returns None."""
     def __len__(self) -> int: ...
 
 @final
@@ -264,6 +320,12 @@ class ActivityFile:
     def save_with_omissions(self, path: _Path) -> dict[str, int]: ...
     def to_json(self) -> str: ...
     def simplified(self, max_distance_m: _Float = 10.0) -> ActivityFile: ...
+    @property
+    def __geo_interface__(self) -> dict[str, Any]:
+        """A GeoJSON FeatureCollection: one Feature per activity, as Activity.__geo_interface__
+        gives it."""
+    def to_geojson(self) -> str:
+        """The FeatureCollection of __geo_interface__ as GeoJSON text."""
     def to_arrow(self) -> Table:
         """One row per point: activity, segment, time, latitude, longitude, elevation_m,
         distance_m, heart_rate_bpm, cadence_rpm, power_watts, speed_mps, temperature_c; a value
@@ -339,3 +401,51 @@ class Table:
     def to_polars(self) -> Any:
         """A polars.DataFrame (pip install 'tramlix[polars]')."""
     def __len__(self) -> int: ...
+
+# Not in __all__ (the module's list is fixed); the tramlix package exports them.
+@final
+class ChannelStats:
+    """One channel's figures (Activity.stats()), in the channel's unit."""
+
+    @property
+    def count(self) -> int:
+        """Points with a value."""
+    @property
+    def min(self) -> float | None: ...
+    @property
+    def average(self) -> float | None:
+        """Time-weighted when time_weighted is True, else the plain mean."""
+    @property
+    def max(self) -> float | None: ...
+    @property
+    def average_without_zeros(self) -> float | None:
+        """Cadence and power: the average of the values other than 0 (None for the other
+        channels, and when no time was spent at a value other than 0)."""
+    @property
+    def time_weighted(self) -> bool: ...
+
+@final
+class ActivityStats:
+    """Activity.stats(): one ChannelStats per channel."""
+
+    @property
+    def heart_rate(self) -> ChannelStats:
+        """Beats per minute."""
+    @property
+    def cadence(self) -> ChannelStats:
+        """Revolutions (or steps) per minute."""
+    @property
+    def power(self) -> ChannelStats:
+        """Watts."""
+    @property
+    def speed(self) -> ChannelStats:
+        """Metres per second."""
+    @property
+    def temperature(self) -> ChannelStats:
+        """Degrees Celsius."""
+    @property
+    def elevation(self) -> ChannelStats:
+        """Metres."""
+
+# The series tramlix.plot draws: {name: one value per point}, NaN where a point has none.
+def _track_profile(activity: Activity) -> dict[str, list[float]]: ...

@@ -103,8 +103,9 @@ def test_info_text(capsys, tmp_path, run_gpx):
         "sport": "running", "name": "Morning Run", "start": "2024-05-01 00:00:00.125 UTC",
         "end": "2024-05-01 01:00:00.125 UTC", "duration": "1:00:00", "distance": "3.00 km",
         "moving time": "1:00:00", "stopped time": "0:00:00", "elevation gain": "5 m",
-        "elevation loss": "2 m", "avg heart rate": "141 bpm", "max speed": "2.7 km/h",
-        "points": "3", "bounds": "lat 45.000000 to 45.020000, lon 13.000000 to 13.020000",
+        "elevation loss": "2 m", "filtered gain": "5 m", "filtered loss": "0 m",
+        "avg heart rate": "141 bpm", "max speed": "2.7 km/h", "points": "3",
+        "bounds": "lat 45.000000 to 45.020000, lon 13.000000 to 13.020000",
     }  # fmt: skip
     assert (
         len({line.index(value) for line, value in zip(lines[2:], rows.values(), strict=False)}) == 1
@@ -134,14 +135,20 @@ def test_info_json(capsys, tmp_path, run_gpx):
         "point_count": 3,
         "bounds": {"min_latitude": 45.0, "max_latitude": 45.02, "min_longitude": 13.0,
                    "max_longitude": 13.02},
+        # Climbs and descents of at least 5 m: the 2 m back down is noise.
+        "filtered_elevation_gain_meters": 5.0, "filtered_elevation_loss_meters": 0.0,
     }]  # fmt: skip
+    # New keys come after the ones there were, which keep their order.
+    assert list(good["activities"][0])[-2:] == [
+        "filtered_elevation_gain_meters", "filtered_elevation_loss_meters"]  # fmt: skip
 
 
 @pytest.mark.parametrize(
     "argv",
     [[], ["frobnicate"], ["convert", "a"], ["info"], ["json", "a", "b"], ["info", "--yaml", "a"],
-     ["repair", "a"], ["--help"], ["convert", "--help"], ["info", "--help"], ["json", "--help"],
-     ["repair", "--help"]],
+     ["repair", "a"], ["plot", "a"], ["plot", "a", "-o", "b.png", "--color-by", "power"],
+     ["--help"], ["convert", "--help"], ["info", "--help"], ["json", "--help"],
+     ["repair", "--help"], ["plot", "--help"]],
 )  # fmt: skip
 def test_usage_errors_and_help(capsys, argv):
     with pytest.raises(SystemExit) as caught:

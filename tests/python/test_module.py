@@ -19,9 +19,9 @@ NAMES = ("__version__ TramlixError TrackPoint Segment ActivitySummary DeviceInfo
 
 
 def test_module_attributes_and_error_class():
-    # recover, Table, laps and splits are the package's, not in the module's fixed list; fit
-    # is a module of the package.
-    extra = ["recover", "Table", "laps", "splits", "fit"]
+    # recover, Table, the stats classes, laps and splits are the package's, not in the module's
+    # fixed list; fit is a module of the package.
+    extra = ["recover", "Table", "ChannelStats", "ActivityStats", "laps", "splits", "fit"]
     assert (_tramlix.__all__, tramlix.__all__) == (NAMES, [*NAMES, *extra])
     assert all(getattr(tramlix, n) is getattr(_tramlix, n) for n in tramlix.__all__[:-1])
     assert tramlix.fit.__all__ == ["messages", "iter_messages"]

@@ -1,6 +1,6 @@
 """The tramlix command: convert activity files, summarise them, export them as JSON, repair
-damaged ones. One module per command: its NAME, HELP, DESCRIPTION and EPILOG, add_arguments()
-and run(), which returns the exit status."""
+damaged ones, draw them. One module per command: its NAME, HELP, DESCRIPTION and EPILOG,
+add_arguments() and run(), which returns the exit status."""
 
 from __future__ import annotations
 
@@ -15,7 +15,7 @@ if TYPE_CHECKING:
     from collections.abc import Sequence
 
 _DESCRIPTION = f"""\
-Read, summarise, convert and repair sport-activity files.
+Read, summarise, convert, repair and draw sport-activity files.
 
 Reads {listed(LABELS, "and")} files, gzip-compressed or not (the format is recognised
 from the content, not the file name), and writes any of the {FORMAT_COUNT} (chosen by
@@ -31,7 +31,8 @@ examples:
   tramlix repair cut-short.fit kept.fit
   tramlix fit ride.fit --message lap
   tramlix laps ride.fit
-  tramlix splits --every 1mi run.gpx"""
+  tramlix splits --every 1mi run.gpx
+  tramlix plot ride.fit -o ride.png"""
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -55,7 +56,7 @@ def main(argv: Sequence[str] | None = None) -> int:
 def _parser() -> argparse.ArgumentParser:
     import argparse
 
-    from . import convert, export, fit, info, laps, repair, splits
+    from . import convert, export, fit, info, laps, plot, repair, splits
 
     parser = argparse.ArgumentParser(
         prog=PROG,
@@ -65,7 +66,7 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
-    for command in (convert, info, export, repair, fit, laps, splits):
+    for command in (convert, info, export, repair, plot, fit, laps, splits):
         subparser = commands.add_parser(
             command.NAME,
             help=command.HELP,

@@ -19,12 +19,14 @@ DESCRIPTION = f"""\
 Summarise each activity in one or more {ANY_FORMAT} files (gzip-compressed
 or not): sport, name, start and end time, duration, distance, moving and
 stopped time (at most 1 km/h counts as stopped), elevation gain and loss,
-average heart rate, maximum speed, number of points and the bounding box.
+the same filtered (climbs and descents of at least 5 m, from the track points:
+smaller ups and downs are taken for noise), average heart rate, maximum speed,
+number of points and the bounding box.
 
 Figures recorded in the file's own summary win over those computed from the
-track points. Values the file does not provide are shown as "-". A damaged
-file that `tramlix repair` could still keep something of says so on its
-error line."""
+track points (but for the filtered gain and loss). Values the file does not
+provide are shown as "-". A damaged file that `tramlix repair` could still
+keep something of says so on its error line."""
 
 EPILOG = """\
 With --json the output is a JSON list with one object per file:
@@ -127,6 +129,7 @@ def _device_text(device: dict[str, Any]) -> str:
 def _figures(activity: Activity) -> dict[str, Any]:
     moving = activity.moving_data()
     gain = activity.elevation_gain
+    filtered = activity.filtered_elevation_gain(5.0)
     bounds = activity.bounds
     return {
         "sport": activity.sport,
@@ -152,6 +155,8 @@ def _figures(activity: Activity) -> dict[str, Any]:
                 "max_longitude": _finite(bounds.max_longitude),
             }
         ),
+        "filtered_elevation_gain_meters": _finite(filtered.uphill_meters),
+        "filtered_elevation_loss_meters": _finite(filtered.downhill_meters),
     }
 
 
@@ -184,6 +189,8 @@ def _rows(figures: dict[str, Any]) -> list[tuple[str, str]]:
         ("stopped time", _clock(figures["stopped_time_seconds"])),
         ("elevation gain", _unit(figures["elevation_gain_meters"], 1, 0, "m")),
         ("elevation loss", _unit(figures["elevation_loss_meters"], 1, 0, "m")),
+        ("filtered gain", _unit(figures["filtered_elevation_gain_meters"], 1, 0, "m")),
+        ("filtered loss", _unit(figures["filtered_elevation_loss_meters"], 1, 0, "m")),
         ("avg heart rate", _unit(figures["average_heart_rate_bpm"], 1, 0, "bpm")),
         ("max speed", _unit(figures["max_speed_mps"], 3.6, 1, "km/h")),
         ("points", str(figures["point_count"])),
