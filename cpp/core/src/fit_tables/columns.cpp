@@ -247,11 +247,28 @@ void Column::add(std::uint32_t row, const fit::Field& field) {
     }
   }
   expanded_ = expanded;
-  if (array == nullptr) [[likely]] {
-    add_element(value);
-  } else {
-    add_array(*array);
+  if (array != nullptr) return add_array(*array);
+  // The values most fields hold, already of their column's kind.
+  switch (value.index()) {
+    case 2:
+      if (const auto n = *value.get<std::uint64_t>();
+          (kind_ == Kind::UInt || kind_ == Kind::Int) && n <= std::uint64_t{INT64_MAX}) {
+        return push_number(n);
+      }
+      break;
+    case 3:
+      if (kind_ == Kind::Float)
+        return push_number(std::bit_cast<std::uint64_t>(*value.get<double>()));
+      break;
+    case 8:
+      if (kind_ == Kind::Time || kind_ == Kind::LocalTime) {
+        return push_number(static_cast<std::uint64_t>(value.get<fit::Timestamp>()->unix_seconds));
+      }
+      break;
+    default:
+      break;
   }
+  add_element(value);
 }
 
 void Column::add_array(const fit::ValueArray& array) {
