@@ -1,6 +1,6 @@
 // Throughput of FIT decoding: the typed decoder alone, and the whole FIT path of loads (the
-// integrity check, decoding and mapping onto the model). Prints one JSON object per
-// measurement on standard output.
+// integrity check, decoding and mapping onto the model), and every message as tables. Prints one
+// JSON object per measurement on standard output.
 //
 //   tramlix-fit-bench FILE...
 #include <cstdio>
@@ -10,6 +10,7 @@
 
 #include "fit/typed_decoder.hpp"
 #include "timing.hpp"
+#include "tramlix/fit_messages.hpp"
 #include "tramlix/io.hpp"
 
 namespace {
@@ -46,6 +47,12 @@ int main(int argc, char** argv) {
       points = file ? file->point_count() : 0;
     });
     report(argv[i], "loads", loads_seconds, bytes.size(), points);
+    std::size_t tables = 0;
+    const double messages_seconds = bench::median_seconds([&] {
+      auto all = tramlix::fit_messages::tables(bytes);
+      tables = all ? all->size() : 0;
+    });
+    report(argv[i], "messages", messages_seconds, bytes.size(), tables);
   }
   return 0;
 }

@@ -200,6 +200,57 @@ def fit_rows(table: Table, path: Path) -> None:
     )
 
 
+def fitdecode_message_frames(path: Path) -> dict[str, pd.DataFrame]:
+    """fitdecode's way to the same frames: every data message into a dict, a frame per type."""
+    by_name: dict[str, list[dict]] = {}
+    with fitdecode.FitReader(str(path)) as reader:
+        for frame in reader:
+            if isinstance(frame, fitdecode.FitDataMessage):
+                fields = {field.name: field.value for field in frame.fields}
+                by_name.setdefault(frame.name, []).append(fields)
+    return {name: pd.DataFrame(rows) for name, rows in by_name.items()}
+
+
+def fit_message_rows(table: Table, path: Path) -> list[str]:
+    """Every message of the file into pandas frames, one per message type, against fitdecode
+    building the same frames and against garmin_fit_sdk's Decoder.read() alone. Our frames are
+    pandas' Arrow-backed ones (types_mapper=pd.ArrowDtype), built without copying the columns;
+    the default conversion (numpy-backed, nullable integers) is timed too. Each peer is measured
+    between two runs of ours, so that both see the same load on a shared machine."""
+    data = path.read_bytes()
+
+    def ours() -> None:
+        for t in tramlix.fit.messages(data).values():
+            t.to_pandas(types_mapper=pd.ArrowDtype)
+
+    def ours_numpy() -> None:
+        for t in tramlix.fit.messages(data).values():
+            t.to_pandas()
+
+    def fitdecode_frames() -> None:
+        fitdecode_message_frames(path)
+
+    def sdk() -> None:
+        Decoder(Stream.from_byte_array(bytearray(data))).read()
+
+    for peer, name in ((fitdecode_frames, "fitdecode + DataFrames"), (sdk, "garmin_fit_sdk")):
+        before = median_time(ours)
+        theirs = median_time(peer, min_runs=3)
+        after = median_time(ours)
+        table.add(
+            "FIT messages into pandas", path.name, min(before, after), theirs, name, ">= 100x"
+        )
+    alone = median_time(lambda: tramlix.fit.messages(data))
+    numpy_backed = median_time(ours_numpy)
+    lines = [
+        f"`tramlix.fit.messages()` alone on {path.name}: {alone * 1e3:.1f} ms, "
+        f"{len(data) / alone / 1e6:.0f} MB/s of FIT; into numpy-backed frames (the default "
+        f"`to_pandas()`) {numpy_backed * 1e3:.1f} ms in all"
+    ]
+    print(f"  {lines[0]}")
+    return lines
+
+
 def fit_write_rows(table: Table, path: Path) -> None:
     """Writing the activity back to FIT: tramlix's whole FIT writer against garmin_fit_sdk's
     Encoder given just the same records (decoded by the SDK beforehand, outside the timing)."""
@@ -503,8 +554,10 @@ def main() -> None:
         fit_files.sort(key=lambda p: p.name != "activity-large-fenxi2-multisport.fit")
     for path in fit_files:
         fit_rows(table, path)
+    message_lines: list[str] = []
     for path in fit_files[:1]:
         fit_write_rows(table, path)
+        message_lines += fit_message_rows(table, path)
 
     if shutil.which("gpsbabel"):
         conversion_rows(table, large_tcx, ".gpx")
@@ -526,6 +579,7 @@ def main() -> None:
         "(target >= 1.7x)."
     ]
     extra += arrow_lines
+    extra += message_lines
     extra += gzip_lines(fit_files[:1] + [large])
     extra.append("")
     for line in many_files_lines():
@@ -552,7 +606,11 @@ def main() -> None:
             print(f"  {line}")
 
     if args.fit_bench and fit_files:
-        extra += ["", "| file | typed decoder alone | whole FIT read (loads) |", "|---|---|---|"]
+        extra += [
+            "",
+            "| file | typed decoder alone | whole FIT read (loads) | every message as tables |",
+            "|---|---|---|---|",
+        ]
         rows: dict[str, dict[str, dict]] = {}
         for row in bench_rows(args.fit_bench, fit_files):
             rows.setdefault(Path(row["file"]).name, {})[row["what"]] = row
@@ -560,7 +618,8 @@ def main() -> None:
             line = (
                 f"| {name} | {row['typed_decoder']['mb_per_s']:,.0f} MB/s "
                 f"({row['typed_decoder']['messages']:,} messages) | "
-                f"{row['loads']['mb_per_s']:,.0f} MB/s |"
+                f"{row['loads']['mb_per_s']:,.0f} MB/s | "
+                f"{row['messages']['mb_per_s']:,.0f} MB/s |"
             )
             extra.append(line)
             print(f"  {line}")

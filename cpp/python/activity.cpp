@@ -5,6 +5,7 @@
 
 #include "analysis.hpp"
 #include "classes.hpp"
+#include "laps.hpp"
 #include "table.hpp"
 #include "tramlix/io.hpp"
 #include "tramlix/omissions.hpp"
@@ -54,6 +55,7 @@ PyMethodDef activity_methods[] = {
     {"simplified", method(simplified<Activity>), kVarargs,
      "simplified($self, max_distance_m=10.0)\n--\n\n"},
     {"to_arrow", method(to_arrow<Activity>), METH_NOARGS, "to_arrow($self)\n--\n\n"},
+    {"splits", method(activity_splits), kVarargs, "splits($self, every_m=1000.0)\n--\n\n"},
     {},
 };
 

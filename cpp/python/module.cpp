@@ -8,6 +8,8 @@
 
 #include "analysis.hpp"
 #include "classes.hpp"
+#include "fit_messages.hpp"
+#include "laps.hpp"
 #include "many.hpp"
 #include "table.hpp"
 #include "tramlix/io.hpp"
@@ -152,9 +154,12 @@ void register_attributes(PyObject* module) {
                             reinterpret_cast<PyObject*>(many_loader_type())) != 0) {
     throw_error_already_set();
   }
-  for (PyMethodDef& def : unlisted_functions) {
-    if (PyModule_AddObjectRef(module, def.ml_name, function_of(module, def).ptr()) != 0) {
-      throw_error_already_set();
+  for (std::span<PyMethodDef> functions : {std::span<PyMethodDef>(unlisted_functions),
+                                           fit_message_functions(), lap_and_split_functions()}) {
+    for (PyMethodDef& def : functions) {
+      if (PyModule_AddObjectRef(module, def.ml_name, function_of(module, def).ptr()) != 0) {
+        throw_error_already_set();
+      }
     }
   }
   // The names of the formats ("gpx", ...), for the command line's help texts.

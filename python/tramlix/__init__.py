@@ -1,5 +1,6 @@
 """Fast FIT, GPX and TCX activity files: read, analyse, convert."""
 
+from . import fit
 from ._many import load_many, points, summaries
 from ._tramlix import (
     Activity,
@@ -17,9 +18,11 @@ from ._tramlix import (
     TramlixError,
     __version__,
     convert,
+    laps,
     load,
     loads,
     recover,
+    splits,
 )
 
 __all__ = [
@@ -41,7 +44,10 @@ __all__ = [
     "Table",
     "ChannelStats",
     "ActivityStats",
+    "laps",
+    "splits",
     "load_many",
     "summaries",
     "points",
+    "fit",
 ]

@@ -1,5 +1,5 @@
 import os
-from collections.abc import Callable, Iterable, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import Any, Literal, Protocol, SupportsFloat, SupportsIndex, final
 
 __version__: str
@@ -216,6 +216,8 @@ class Activity:
     def simplified(self, max_distance_m: _Float = 10.0) -> Activity: ...
     def to_arrow(self) -> Table:
         """The point table of this activity alone (its activity column is 0)."""
+    def splits(self, every_m: _Float = 1000.0) -> Table:
+        """One row per completed split of `every_m` metres (see splits())."""
     def stats(self, gap_limit_seconds: _Float = 10.0) -> ActivityStats:
         """Count, minimum, average and maximum of each recorded channel: heart_rate (bpm),
         cadence (rpm), power (W), speed (m/s), temperature (degrees Celsius), elevation (m);
@@ -347,6 +349,28 @@ def recover(source: _Path | bytes) -> tuple[ActivityFile, list[str]]:
     damage, and one text per fault saying what was wrong and what was kept. An intact file gives
     what load() gives and no texts; nothing readable gives an empty ActivityFile. Raises OSError
     when the path cannot be read, never TramlixError."""
+
+# Not in __all__ (the module's list is fixed); the tramlix package exports it.
+def laps(source: _Path | bytes) -> Table:
+    """One row per lap a FIT or TCX file records (GPX: none): activity, lap, start_time,
+    end_time, total_elapsed_seconds, total_timer_seconds, distance_meters,
+    average_heart_rate_bpm, max_heart_rate_bpm, average_speed_mps, max_speed_mps,
+    average_cadence_rpm, average_power_watts, calories, total_ascent_meters,
+    total_descent_meters, trigger, intensity; what the file leaves out is null."""
+
+# Not in __all__ (the module's list is fixed); the tramlix package exports it.
+def splits(activity: Activity, every_m: _Float = 1000.0) -> Table:
+    """One row per completed split of `every_m` metres along the activity's points: split,
+    start_distance_m, end_distance_m, start_time, end_time, elapsed_seconds,
+    pace_seconds_per_km, average_heart_rate_bpm, elevation_change_m. Times and elevations at
+    the ends are interpolated by distance. ValueError unless every_m is positive and finite,
+    or when it would make more than 1,000,000 splits."""
+
+# Used by tramlix.fit, which documents them.
+def _fit_messages(
+    source: _Path | bytes, *, names: str | Iterable[str] | None = None
+) -> dict[str, Table]: ...
+def _fit_iter_messages(source: _Path | bytes) -> Iterator[tuple[str, dict[str, Any]]]: ...
 
 # Not in __all__ (the module's list is fixed); the tramlix package exports it.
 @final

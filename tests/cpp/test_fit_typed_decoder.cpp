@@ -182,3 +182,48 @@ TEST(FitTypedDecoder, BrokenInputEndsWithAResultOrAnError) {
 
 }  // namespace
 }  // namespace fit
+
+namespace fit {
+namespace {
+
+std::vector<Message> decode_all(const Bytes& file) {
+  std::vector<Message> messages;
+  TypedDecoder decoder = DecoderBuilder(file).build();
+  while (auto message = decoder.next()) {
+    if (!*message) break;
+    messages.push_back(std::move(**message));
+  }
+  return messages;
+}
+
+// Components count on from a total the file gives in full, and an enumeration's values get
+// their names wherever they come from: a component, an array element. Developer fields are
+// read in their message's byte order.
+TEST(FitTypedDecoder, ComponentsContinueTotalsAndNameValues) {
+  Records r;
+  // hr: event_timestamp in full (100 s in 1/1024 s), then two 12-bit counts on from it.
+  r.define(0, 132, {{9, 4, kU32}}).data(0, le32(102400));
+  r.define(1, 132, {{10, 3, kByte}}).data(1, {0x00, 0x02, 0x40});
+  // monitoring: current_activity_type_intensity 0xE8 is activity_type 8 and intensity 7.
+  r.define(2, 55, {{24, 1, kByte}}).data(2, {0xE8});
+  // monitoring_info: activity_type is an array of enumeration values.
+  r.define(3, 103, {{1, 2, kEnum}}).data(3, {6, 1});
+  // A developer field described as sint32, in a big-endian message.
+  r.define(4, 207, {{3, 1, kU8}}).data(4, {0});
+  r.define(5, 206, {{0, 1, kU8}, {1, 1, kU8}, {2, 1, kU8}, {3, 4, kStr}})
+      .data(5, cat({{0, 0, 0x85}, text("cal"), {0}}));
+  r.define(6, 20, {{3, 1, kU8}}, {{0, 4, 0}}, true).data(6, {120, 0, 0, 0, 0xA1});
+  const std::vector<Message> messages = decode_all(r.file());
+  ASSERT_EQ(messages.size(), 7u);
+  EXPECT_EQ(show(messages[1]),
+            "hr: event_timestamp_12#10=<00 02 40> s,,,,,,,,,; event_timestamp=100.5 s; "
+            "event_timestamp=101.0");
+  EXPECT_EQ(show(messages[2]),
+            "monitoring: current_activity_type_intensity#24=<e8>; activity_type=sedentary; "
+            "intensity=7");
+  EXPECT_EQ(show(messages[3]), "monitoring_info: activity_type#1=[walking,running]");
+  EXPECT_EQ(show(messages[6]), "record: heart_rate#3=120 bpm; +&cal=i161");
+}
+
+}  // namespace
+}  // namespace fit

@@ -3,7 +3,8 @@
 import struct
 
 FIT_EPOCH = 631065600  # 1989-12-31T00:00:00Z in Unix seconds
-ENUM, UINT8, UINT16, UINT32, UINT32Z = 0x00, 0x02, 0x84, 0x86, 0x8C
+ENUM, SINT8, UINT8, UINT16, UINT32, UINT32Z = 0x00, 0x01, 0x02, 0x84, 0x86, 0x8C
+STRING, FLOAT32 = 0x07, 0x88
 
 
 def crc16(data: bytes, crc: int = 0) -> int:
@@ -21,11 +22,23 @@ class Records:
     def __init__(self) -> None:
         self.data = bytearray()
 
-    def define(self, local: int, number: int, fields: list[tuple[int, int, int]]) -> "Records":
-        """A definition message; each field is (number, size, base type byte)."""
-        self.data += struct.pack("<BBBHB", 0x40 | local, 0, 0, number, len(fields))
+    def define(
+        self,
+        local: int,
+        number: int,
+        fields: list[tuple[int, int, int]],
+        developer: list[tuple[int, int, int]] = (),
+    ) -> "Records":
+        """A definition message; each field is (number, size, base type byte), each developer
+        field (number, size, developer data index)."""
+        header = 0x40 | local | (0x20 if developer else 0)
+        self.data += struct.pack("<BBBHB", header, 0, 0, number, len(fields))
         for field in fields:
             self.data += bytes(field)
+        if developer:
+            self.data += bytes([len(developer)])
+            for field in developer:
+                self.data += bytes(field)
         return self
 
     def message(self, local: int, body: bytes) -> "Records":

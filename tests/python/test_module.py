@@ -19,13 +19,14 @@ NAMES = ("__version__ TramlixError TrackPoint Segment ActivitySummary DeviceInfo
 
 
 def test_module_attributes_and_error_class():
-    # recover, Table and the stats classes are the package's, not in the module's fixed list.
-    # The functions for many files are the package's own.
-    extra = ["recover", "Table", "ChannelStats", "ActivityStats"]
+    # recover, Table, the stats classes, laps and splits are the package's, not in the module's
+    # fixed list; the functions for many files are the package's own, and fit is its module.
+    extra = ["recover", "Table", "ChannelStats", "ActivityStats", "laps", "splits"]
     many = ["load_many", "summaries", "points"]
-    assert (_tramlix.__all__, tramlix.__all__) == (NAMES, [*NAMES, *extra, *many])
-    assert all(getattr(tramlix, n) is getattr(_tramlix, n) for n in tramlix.__all__[:-3])
+    assert (_tramlix.__all__, tramlix.__all__) == (NAMES, [*NAMES, *extra, *many, "fit"])
+    assert all(getattr(tramlix, n) is getattr(_tramlix, n) for n in [*NAMES, *extra])
     assert not any(hasattr(_tramlix, name) for name in many)
+    assert tramlix.fit.__all__ == ["messages", "iter_messages"]
     assert (tramlix.__version__, _tramlix.__doc__) == ("0.1.0", None)
     # The module and the package metadata each state the version; they must agree.
     assert importlib.metadata.version("tramlix") == tramlix.__version__

@@ -21,6 +21,7 @@
 
 #include "formats.hpp"
 #include "gzip.hpp"
+#include "source.hpp"
 #include "text.hpp"
 
 namespace tramlix {
@@ -426,6 +427,25 @@ std::expected<void, Error> save(const ActivityFile& file, const std::string& pat
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   if (target->gzip) *bytes = gzip::deflate(*bytes);
   return write_file(path, *bytes);
+}
+
+std::expected<SourceBytes, Error> source_bytes(std::span<const std::uint8_t> data) {
+  if (!gzip::is_gzip(data)) return SourceBytes{data, nullptr};
+  auto inflated = gzip::inflate(data);
+  if (!inflated) return std::unexpected(std::move(inflated.error()));
+  if (gzip::is_gzip(inflated->span())) return std::unexpected(gzip::compressed_twice());
+  auto owner = std::make_shared<gzip::Bytes>(std::move(*inflated));
+  return SourceBytes{owner->span(), owner};
+}
+
+std::expected<SourceBytes, Error> source_bytes_of_file(const std::string& path) {
+  auto read = read_file(path);
+  if (!read) return std::unexpected(std::move(read.error()));
+  auto file = std::make_shared<FileBytes>(std::move(*read));
+  const std::span<const std::uint8_t> bytes(file->data.get(), file->size);
+  auto source = source_bytes(bytes);
+  if (source && !source->owner) source->owner = std::move(file);
+  return source;
 }
 
 }  // namespace tramlix

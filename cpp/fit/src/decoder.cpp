@@ -136,6 +136,7 @@ std::expected<void, FitError> Decoder::read_data(std::uint8_t local_type, bool c
         RawField{kTimestampFieldNumber, RawValue::scalar(base_type::kUint32, timestamp)});
   }
   message.definition_id = slot.id * 2 + (append_timestamp ? 1 : 0);
+  message.big_endian = definition.big_endian;
 
   message.developer_fields.resize(definition.developer_fields.size());
   for (std::size_t i = 0; i < definition.developer_fields.size(); ++i) {

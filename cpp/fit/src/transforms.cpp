@@ -143,6 +143,15 @@ void transform_value(const RawValue& raw, const TypeClass& type, std::optional<d
   }
   if (const auto integer = raw.integer()) {
     if (named_or_dated(*integer, raw.type(), type, flags, out)) return;
+  } else if (raw.is_array() && flags.enum_names && type.type != nullptr && !type.date_time) {
+    // An array of enumeration values (a monitoring_info's activity_type): each element that
+    // has a name gets it, as a single value would.
+    assign_elements(raw, out, [&](Value& element, std::uint64_t bits) {
+      if (!named_or_dated(bits, raw.type(), type, flags, element)) {
+        assign_number(element, raw.type(), bits);
+      }
+    });
+    return;
   }
   if (flags.scale_and_offset && scales(scale, offset)) {
     const double divisor = scale.value_or(1.0);
@@ -171,18 +180,42 @@ void transform_unsigned(std::uint64_t value, const TypeClass& type, std::optiona
   out = value;
 }
 
-std::uint64_t Accumulator::accumulate(std::uint16_t message, std::uint8_t field,
-                                      std::uint64_t value, std::uint8_t bits) {
-  Entry* entry = find(message, field);
-  if (entry == nullptr) {
-    entries_.push_back({message, field, value, value});
-    return value;
-  }
+std::uint64_t Accumulator::accumulate(std::uint16_t message, std::string_view target,
+                                      std::uint64_t value, std::uint8_t bits,
+                                      std::optional<double> scale) {
   const unsigned width = bits == 0 ? 1 : bits > 64 ? 64 : bits;
   const std::uint64_t mask = width == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1;
+  Entry* entry = find(message, target);
+  if (entry != nullptr && entry->seeded) {
+    if (entry->scale == scale) {
+      // The count's bits are the low bits of the total given in full.
+      entry->last = entry->total & mask;
+      entry->seeded = false;
+    } else {
+      entry->message = 0xFFFF;  // counted in other units: start afresh
+      entry->target = {};
+      entry = nullptr;
+    }
+  }
+  if (entry == nullptr) {
+    entries_.push_back({message, target, value, value, scale, false});
+    return value;
+  }
   entry->total += (value - entry->last) & mask;
   entry->last = value;
   return entry->total;
+}
+
+void Accumulator::seed(std::uint16_t message, std::string_view target, std::uint64_t total,
+                       std::optional<double> scale) {
+  Entry* entry = find(message, target);
+  if (entry == nullptr) {
+    entries_.push_back({message, target, 0, total, scale, true});
+    return;
+  }
+  entry->total = total;
+  entry->scale = scale;
+  entry->seeded = true;
 }
 
 std::size_t scalar_component_bytes(std::span<const profile::Component> components,

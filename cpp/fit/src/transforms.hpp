@@ -56,26 +56,34 @@ inline Value transform_value(const RawValue& raw, std::string_view type_name,
 }
 
 // Running totals of rolling counts that components carry (a record's distance in 12 bits, its
-// cycles in 8), per (global message number, number of the field the components come from).
+// cycles in 8, a heart-rate message's event times in 12), per (global message number, field the
+// components count into).
 class Accumulator {
  public:
   // Adds a rolling count of `bits` bits: on the first value for a key the value itself, then
-  // each time the difference from the previous value, modulo 2^bits. Returns the total.
-  std::uint64_t accumulate(std::uint16_t message, std::uint8_t field, std::uint64_t value,
-                           std::uint8_t bits);
+  // each time the difference from the previous value, modulo 2^bits. Returns the total. The
+  // count continues a total the file gave in full (seed()) when it is counted in the same
+  // units (`scale`).
+  std::uint64_t accumulate(std::uint16_t message, std::string_view target, std::uint64_t value,
+                           std::uint8_t bits, std::optional<double> scale);
+  // A total the file gives in full, in its raw units: later counts continue from it.
+  void seed(std::uint16_t message, std::string_view target, std::uint64_t total,
+            std::optional<double> scale);
   bool empty() const { return entries_.empty(); }
   void clear() { entries_.clear(); }
 
  private:
   struct Entry {
     std::uint16_t message;
-    std::uint8_t field;
+    std::string_view target;  // a profile name: static
     std::uint64_t last;
     std::uint64_t total;
+    std::optional<double> scale;
+    bool seeded;  // `total` came in full; `last` is not known yet
   };
-  Entry* find(std::uint16_t message, std::uint8_t field) {
+  Entry* find(std::uint16_t message, std::string_view target) {
     for (Entry& entry : entries_) {
-      if (entry.message == message && entry.field == field) return &entry;
+      if (entry.message == message && entry.target == target) return &entry;
     }
     return nullptr;
   }

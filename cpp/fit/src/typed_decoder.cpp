@@ -3,6 +3,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include "fit/decoder.hpp"
@@ -74,27 +75,45 @@ struct TypedDecoder::State {
   void decode(const RawMessage& raw, Message& message);
   // Adds a profile field described by `info` (a field or the subfield chosen for it), then the
   // fields expanded from its components. A field the profile marks as accumulated (record
-  // distance, total_cycles) is the running total of components; when the file gives it directly
-  // it already is a total, and counting its changes would turn a reset (the distance of a new
-  // sport) into a wrap-around of 2^32, so its value is taken as it stands.
+  // distance, total_cycles, a heart-rate message's event_timestamp) is the running total of
+  // components; when the file gives it directly it already is a total, and counting its changes
+  // would turn a reset (the distance of a new sport) into a wrap-around of 2^32, so its value is
+  // taken as it stands, and components that follow count on from it.
   template <class Info>
   void emit(const RawMessage& raw, const RawField& raw_field, const Info& info,
             const TypeClass& type, std::vector<Field>& fields, std::size_t& count) {
     Field& field = next_field(fields, count);
     set_profile_field(field, info.name, info.units, raw_field.number);
     transforms::transform_value(raw_field.value, type, info.scale, info.offset, flags, field.value);
+    if constexpr (requires { info.accumulate; }) {
+      if (info.accumulate && raw_field.value.is_integer_scalar()) {
+        accumulator.seed(raw.global_number, info.name, raw_field.value.scalar_bits(), info.scale);
+      }
+    }
     if (flags.components && !info.components.empty()) {
       expand(raw_field, info.components, raw.global_number, fields, count);
     }
   }
   void expand(const RawField& raw, std::span<const profile::Component> components,
               std::uint16_t global_number, std::vector<Field>& fields, std::size_t& count);
+  // The type of the field a component expands into: an enumeration's values get their names
+  // (a monitoring message's activity_type), like the field's own values would.
+  const TypeClass& target_type(std::uint16_t global_number, const profile::Component& component) {
+    auto [it, added] = component_types.try_emplace(&component);
+    if (added) {
+      const profile::MessageInfo* message = profile::mesg_info_by_num(global_number);
+      const profile::FieldInfo* target = message ? message->field(component.target) : nullptr;
+      if (target != nullptr) it->second = transforms::classify(target->type_name);
+    }
+    return it->second;
+  }
 
   Decoder decoder;
   RawMessage raw;
   RawValue scratch;
   transforms::Accumulator accumulator;
   DevFieldRegistry registry;
+  std::unordered_map<const profile::Component*, TypeClass> component_types;
   std::array<DefinitionPlan, 16> plans;
   std::function<void(const Message&)> observer;
   transforms::Flags flags;
@@ -164,18 +183,18 @@ void TypedDecoder::State::expand(const RawField& raw,
   } else {
     return;
   }
-  static const TypeClass kUnsigned = transforms::classify("uint64");
   transforms::BitCursor cursor(bytes);
   for (const profile::Component& component : components) {
     std::uint64_t value;
     if (!cursor.take(component.bits, value)) break;
     if (component.accumulate) {
-      value = accumulator.accumulate(global_number, raw.number, value, component.bits);
+      value = accumulator.accumulate(global_number, component.target, value, component.bits,
+                                     component.scale);
     }
     Field& field = next_field(fields, count);
     set_profile_field(field, component.target, component.units, 0);
-    transforms::transform_unsigned(value, kUnsigned, component.scale, component.offset, flags,
-                                   field.value);
+    transforms::transform_unsigned(value, target_type(global_number, component), component.scale,
+                                   component.offset, flags, field.value);
   }
 }
 
@@ -230,7 +249,7 @@ void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
     field.has_units = info.units.has_value();
     field.units = field.has_units ? std::string_view(*info.units) : std::string_view();
     field.owner = *entry;
-    if (decode_value(scratch, info.base_type, raw_field.bytes, false, raw_field.number)) {
+    if (decode_value(scratch, info.base_type, raw_field.bytes, raw.big_endian, raw_field.number)) {
       transforms::transform_value(scratch, kPlain, info.scale, info.offset, flags, field.value);
     } else {
       field.value = std::vector<std::uint8_t>(raw_field.bytes.begin(), raw_field.bytes.end());

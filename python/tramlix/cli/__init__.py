@@ -29,6 +29,9 @@ examples:
   tramlix info --json ride.fit > summary.json
   tramlix json run.tcx > run.json
   tramlix repair cut-short.fit kept.fit
+  tramlix fit ride.fit --message lap
+  tramlix laps ride.fit
+  tramlix splits --every 1mi run.gpx
   tramlix plot ride.fit -o ride.png
   tramlix convert export.zip --to gpx -o rides/
   tramlix table --summaries rides/ -o activities.csv"""
@@ -55,7 +58,7 @@ def main(argv: Sequence[str] | None = None) -> int:
 def _parser() -> argparse.ArgumentParser:
     import argparse
 
-    from . import convert, export, info, plot, repair, table
+    from . import convert, export, fit, info, laps, plot, repair, splits, table
 
     parser = argparse.ArgumentParser(
         prog=PROG,
@@ -65,7 +68,7 @@ def _parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
-    for command in (convert, info, export, repair, plot, table):
+    for command in (convert, info, export, repair, plot, fit, laps, splits, table):
         subparser = commands.add_parser(
             command.NAME,
             help=command.HELP,

@@ -33,6 +33,8 @@ struct RawMessage {
   std::uint16_t global_number = 0;
   std::vector<RawField> fields;  // in definition order
   std::vector<RawDevField> developer_fields;
+  // The byte order of the definition: developer fields are decoded in it once described.
+  bool big_endian = false;
   // Set on the first data message of a chained file after the first.
   bool new_file = false;
   // The definition that laid the message out: its local type, and a number no other definition
