@@ -91,6 +91,7 @@ struct TypedDecoder::State {
               std::uint16_t global_number, std::vector<Field>& fields, std::size_t& count);
 
   Decoder decoder;
+  RawRecord record;
   RawMessage raw;
   RawValue scratch;
   transforms::Accumulator accumulator;
@@ -98,6 +99,7 @@ struct TypedDecoder::State {
   std::array<DefinitionPlan, 16> plans;
   std::function<void(const Message&)> observer;
   transforms::Flags flags;
+  bool failed = false;  // a message that did not decode ends the walk, as a decoder error does
 };
 
 DefinitionPlan& TypedDecoder::State::plan_for(const RawMessage& raw) {
@@ -281,13 +283,42 @@ TypedDecoder::~TypedDecoder() = default;
 
 std::expected<bool, FitError> TypedDecoder::next(Message& message) {
   State& state = *state_;
-  const auto more = state.decoder.next(state.raw);
+  const auto more = next(state.record);
   if (!more || !*more) return more;
-  if (state.raw.new_file && !state.accumulator.empty()) state.accumulator.clear();
-  if (state.raw.global_number == kFieldDescription) state.register_developer_field(state.raw);
+  if (auto ok = decode(state.record, message); !ok) return std::unexpected(ok.error());
+  return true;
+}
+
+std::expected<bool, FitError> TypedDecoder::next(RawRecord& record) {
+  State& state = *state_;
+  if (state.failed) return false;
+  const auto more = state.decoder.next(record);
+  if (!more || !*more) return more;
+  if (record.new_file && !state.accumulator.empty()) state.accumulator.clear();
+  if (record.definition->global_number == kFieldDescription) {
+    if (auto ok = Decoder::decode(record, state.raw); !ok) {
+      state.failed = true;
+      return std::unexpected(ok.error());
+    }
+    state.register_developer_field(state.raw);
+  }
+  return true;
+}
+
+std::expected<void, FitError> TypedDecoder::decode(const RawRecord& record, Message& message) {
+  State& state = *state_;
+  if (auto ok = Decoder::decode(record, state.raw); !ok) {
+    state.failed = true;
+    return ok;
+  }
   state.decode(state.raw, message);
   if (state.observer) state.observer(message);
-  return true;
+  return {};
+}
+
+std::uint64_t TypedDecoder::accumulate(std::uint16_t message, std::uint8_t field,
+                                       std::uint64_t value, std::uint8_t bits) {
+  return state_->accumulator.accumulate(message, field, value, bits);
 }
 
 std::size_t TypedDecoder::record_offset() const {

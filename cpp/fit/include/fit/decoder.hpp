@@ -29,6 +29,24 @@ struct RawDevField {
   std::vector<std::uint8_t> bytes;  // undecoded
 };
 
+// A data message before its fields are decoded: the definition that lays it out and its bytes.
+// Consumers that read a few fields of many messages read them from here (see FieldReader);
+// Decoder::decode() makes a RawMessage of it.
+struct RawRecord {
+  // Valid until the decoder moves on: a later definition may replace it.
+  const MessageDefinition* definition = nullptr;
+  // The message's bytes after its header, developer fields included; a compressed-timestamp
+  // message has none for field 253.
+  std::span<const std::uint8_t> body;
+  // A number no other definition read by the same decoder shares.
+  std::uint64_t definition_id = 0;
+  std::uint32_t timestamp = 0;  // of a compressed-timestamp header
+  std::uint8_t local_type = 0;
+  bool compressed = false;
+  // Set on the first data message of a chained file after the first.
+  bool new_file = false;
+};
+
 struct RawMessage {
   std::uint16_t global_number = 0;
   std::vector<RawField> fields;  // in definition order
@@ -53,6 +71,13 @@ class Decoder {
   // An error is returned once; every later call then returns false.
   std::expected<bool, FitError> next(RawMessage& message);
 
+  // The same without decoding the fields: `record` points into the bytes and into the decoder's
+  // definitions. Timestamps and chained files are followed alike.
+  std::expected<bool, FitError> next(RawRecord& record);
+
+  // Decodes the fields of `record`, which the last call to next() gave, into `message`.
+  static std::expected<void, FitError> decode(const RawRecord& record, RawMessage& message);
+
   // The same, yielding a new message; nullopt at the end.
   std::expected<std::optional<RawMessage>, FitError> next() {
     RawMessage message;
@@ -75,7 +100,7 @@ class Decoder {
 
   std::expected<void, FitError> open_file();
   std::expected<void, FitError> read_data(std::uint8_t local_type, bool compressed,
-                                          std::uint32_t timestamp, RawMessage& message);
+                                          std::uint32_t timestamp, RawRecord& record);
   std::unexpected<FitError> fail(FitError error) {
     finished_ = true;
     return std::unexpected(error);
@@ -83,6 +108,7 @@ class Decoder {
 
   InputStream in_;
   std::array<Slot, 16> slots_;
+  RawRecord record_;  // for next(RawMessage&)
   std::uint64_t definitions_read_ = 0;
   std::size_t data_end_ = 0;
   std::size_t record_offset_ = 0;
