@@ -236,6 +236,15 @@ TEST(FitFieldReader, ReadsWhatTheTypedDecoderGives) {
   texts.define(0, 20, {{6, 3, kStr}}).data(0, {'1', '2', 0});
   bytes.define(0, 20, {{3, 1, kU8}, {2, 1, kByte}}).data(0, {1, 2});
   for (const Records* r : {&arrays, &texts, &bytes}) EXPECT_EQ(read_alike(r->file()).first, 0u);
+  // More layouts than the reader keeps plans for, each seen twice, local types taking turns.
+  Records layouts;
+  for (int round = 0; round < 2; ++round) {
+    for (std::uint8_t k = 0; k < 70; ++k) {
+      layouts.define(k % 3, 20, {{250, std::uint8_t(k + 1), kByte}, {3, 1, kU8}, {2, 2, kU16}});
+      layouts.data(k % 3, cat({Bytes(k + 1, k), {k, k, 9}}));
+    }
+  }
+  EXPECT_EQ(read_alike(layouts.file()), (std::pair<std::size_t, std::size_t>(140, 140)));
   // A field with a named value (a record's activity_type) is read when it is not wanted only.
   Records r;
   r.define(0, 20, {{42, 1, kEnum}, {3, 1, kU8}}).data(0, {1, 2});

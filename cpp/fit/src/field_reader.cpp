@@ -1,6 +1,8 @@
 #include "fit/field_reader.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "fit/base_type.hpp"
 #include "fit/profile.hpp"
@@ -9,8 +11,6 @@
 
 namespace fit {
 namespace {
-
-constexpr std::uint8_t kNoSlot = 0xFF;
 
 bool scales(std::optional<double> scale, std::optional<double> offset) {
   return (scale && *scale != 1.0) || (offset && *offset != 0.0);
@@ -31,45 +31,56 @@ Value Number::to_value() const {
     case Kind::Float:
       return Value(n_.d);
     case Kind::Time:
-      return Value(time_);
+      return Value(n_.t);
   }
   return Value();
 }
 
 FieldReader::FieldReader(std::uint16_t global_number, std::span<const std::string_view> wanted)
     : global_number_(global_number),
-      wanted_(wanted.begin(), wanted.begin() + std::min<std::size_t>(wanted.size(), kNoSlot)) {}
+      wanted_(wanted.begin(), wanted.begin() + std::min<std::size_t>(wanted.size(), kNone)) {}
 
 namespace {
 
-// The number a field of one element gives, as transform_value() makes it with every flag on, for
-// the types a FieldReader reads (no names).
-Number number_of(std::uint8_t code, std::uint64_t bits, bool date_time, bool scaled, double divisor,
-                 double minus) {
-  if (base_type::is_integer(code)) {
-    const bool fits_u32 =
-        !(base_type::is_signed_integer(code) && static_cast<std::int64_t>(bits) < 0) &&
-        bits <= 0xFFFFFFFFu;
-    if (date_time && fits_u32) {
-      return Number::time(kFitEpochUnixSeconds + static_cast<std::int64_t>(bits));
-    }
-    if (scaled) return Number::real(detail::as_double(code, bits) / divisor - minus);
-    if (base_type::is_signed_integer(code)) {
-      return Number::signed_integer(static_cast<std::int64_t>(bits));
-    }
-    return Number::unsigned_integer(bits);
-  }
-  const double value = detail::as_double(code, bits);
-  return Number::real(scaled ? value / divisor - minus : value);
+bool same_fields(std::span<const FieldDefinition> a, std::span<const FieldDefinition> b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const FieldDefinition& x, const FieldDefinition& y) {
+                      return x.number == y.number && x.size == y.size && x.base_type == y.base_type;
+                    });
 }
 
 }  // namespace
 
+std::size_t FieldReader::plan_index(const RawRecord& record) {
+  const MessageDefinition& definition = *record.definition;
+  for (std::size_t i = 0; i < plans_.size(); ++i) {
+    const Plan& plan = plans_[i];
+    if (plan.big_endian == definition.big_endian && plan.compressed == record.compressed &&
+        same_fields(plan.fields, definition.fields)) {
+      return i;
+    }
+  }
+  std::size_t index = plans_.size();
+  if (index < kPlans) {
+    plans_.emplace_back();
+  } else {
+    // A file of ever new layouts: plans are replaced in turn, and nobody keeps the one replaced.
+    index = next_replaced_;
+    next_replaced_ = (next_replaced_ + 1) % kPlans;
+    for (Current& current : current_) {
+      if (current.plan == index) current.definition_id = 0;
+    }
+  }
+  compile(record, plans_[index]);
+  return index;
+}
+
 void FieldReader::compile(const RawRecord& record, Plan& plan) {
   const MessageDefinition& definition = *record.definition;
-  plan.definition_id = record.definition_id;
-  plan.direct = false;
   plan.big_endian = definition.big_endian;
+  plan.compressed = record.compressed;
+  plan.fields.assign(definition.fields.begin(), definition.fields.end());
+  plan.direct = false;
   plan.steps.clear();
   plan.components.clear();
   const profile::MessageInfo* message = profile::mesg_info_by_num(global_number_);
@@ -77,7 +88,7 @@ void FieldReader::compile(const RawRecord& record, Plan& plan) {
 
   const auto slot_of = [&](std::string_view name) {
     const auto found = std::find(wanted_.begin(), wanted_.end(), name);
-    return found == wanted_.end() ? kNoSlot : static_cast<std::uint8_t>(found - wanted_.begin());
+    return found == wanted_.end() ? kNone : static_cast<std::uint8_t>(found - wanted_.begin());
   };
   std::size_t readings = 0;
   // Adds what a field gives, or says that only decode() can read it.
@@ -86,61 +97,88 @@ void FieldReader::compile(const RawRecord& record, Plan& plan) {
     const std::uint8_t slot = slot_of(info.name);
     bool components_wanted = false, accumulates = false;
     for (const profile::Component& component : info.components) {
-      components_wanted |= slot_of(component.target) != kNoSlot;
+      components_wanted |= slot_of(component.target) != kNone;
       accumulates |= component.accumulate;
     }
     if (!info.subfields.empty()) {
       // What a subfield gives depends on other fields' values: such a field is left to decode()
       // unless nothing of it matters here.
-      bool touched = slot != kNoSlot || components_wanted || accumulates;
+      bool touched = slot != kNone || components_wanted || accumulates;
       for (const profile::Subfield& subfield : info.subfields) {
-        touched |= slot_of(subfield.name) != kNoSlot;
+        touched |= slot_of(subfield.name) != kNone;
         for (const profile::Component& component : subfield.components) {
-          touched |= slot_of(component.target) != kNoSlot || component.accumulate;
+          touched |= slot_of(component.target) != kNone || component.accumulate;
         }
       }
       return !touched;
     }
-    if (slot == kNoSlot && !components_wanted && !accumulates) return true;
+    if (slot == kNone && !components_wanted && !accumulates) return true;
 
     Step step{};
     step.code = from_header ? base_type::kUint32 : code;
-    step.size = size;
+    step.width = size;
     step.slot = slot;
     step.number = number;
     step.offset = static_cast<std::uint16_t>(offset);
-    step.date_time = is_date_time(info.type_name);
-    step.scaled = scales(info.scale, info.offset);
+    step.invalid = base_type::kInvalid[step.code];
     step.divisor = info.scale.value_or(1.0);
     step.minus = info.offset.value_or(0.0);
-    const bool scalar = from_header || (code != base_type::kString && code != base_type::kByte &&
-                                        size == base_type::kElementSize[code]);
-    if (scalar) {
+    const bool number_field =
+        from_header || (code != base_type::kString && code != base_type::kByte &&
+                        size == base_type::kElementSize[code]);
+    if (number_field) {
+      const bool date_time = is_date_time(info.type_name);
       // A value with a profile name is a name, not a number (a date_time is a number first).
-      if (slot != kNoSlot && profile::type_info(info.type_name) != nullptr && !step.date_time) {
+      if (slot != kNone && profile::type_info(info.type_name) != nullptr && !date_time) {
         return false;
       }
-      step.kind = from_header ? Step::Kind::HeaderTime : Step::Kind::Scalar;
-    } else if (code == base_type::kByte && slot == kNoSlot) {
-      step.kind = Step::Kind::Bytes;  // components of a byte list
+      if (from_header && !date_time) return false;
+      const std::uint8_t c = step.code;
+      const bool scaled = scales(info.scale, info.offset);
+      const auto by_width = [&](Op w1, Op w2, Op w4, Op w8) {
+        return size == 1 ? w1 : size == 2 ? w2 : size == 4 ? w4 : w8;
+      };
+      if (from_header) {
+        step.op = Op::Header;
+      } else if (c == base_type::kFloat32) {
+        step.op = scaled ? Op::ScaledF32 : Op::F32;
+      } else if (c == base_type::kFloat64) {
+        step.op = scaled ? Op::ScaledF64 : Op::F64;
+      } else if (date_time) {
+        step.op = c == base_type::kUint32 || c == base_type::kUint32z ? Op::TimeU32 : Op::Time;
+      } else if (base_type::is_signed_integer(c)) {
+        step.op = scaled ? by_width(Op::ScaledS8, Op::ScaledS16, Op::ScaledS32, Op::ScaledS64)
+                         : by_width(Op::S8, Op::S16, Op::S32, Op::S64);
+      } else {
+        step.op = scaled ? by_width(Op::ScaledU8, Op::ScaledU16, Op::ScaledU32, Op::ScaledU64)
+                         : by_width(Op::U8, Op::U16, Op::U32, Op::U64);
+      }
+    } else if (code == base_type::kByte && slot == kNone) {
+      step.op = Op::ByteList;  // read for its components
     } else {
       return false;
     }
-    readings += slot != kNoSlot;
-    // Components come from integers and byte lists only, as the typed decoder reads them.
-    if (!info.components.empty() &&
-        (step.kind == Step::Kind::Bytes || base_type::is_integer(step.code))) {
+    readings += slot != kNone;
+    // Components come from integers and byte lists only, as the typed decoder reads them: from
+    // as many of an integer's bytes as they need, or from a byte list's bytes.
+    if (!info.components.empty() && (step.op == Op::ByteList || base_type::is_integer(step.code))) {
       std::uint8_t scratch[8];
-      step.component_bytes = static_cast<std::uint8_t>(
-          transforms::scalar_component_bytes(info.components, 0, scratch));
+      step.component_bits = step.op == Op::ByteList
+                                ? static_cast<std::uint16_t>(8 * size)
+                                : static_cast<std::uint16_t>(8 * transforms::scalar_component_bytes(
+                                                                     info.components, 0, scratch));
       step.first_component = static_cast<std::uint16_t>(plan.components.size());
-      step.component_count = static_cast<std::uint16_t>(info.components.size());
+      step.component_count = static_cast<std::uint8_t>(info.components.size());
+      std::uint16_t shift = 0;
       for (const profile::Component& component : info.components) {
         const std::uint8_t target = slot_of(component.target);
+        const std::uint8_t bits = std::min<std::uint8_t>(component.bits, 64);
         plan.components.push_back({component.scale.value_or(1.0), component.offset.value_or(0.0),
-                                   scales(component.scale, component.offset), component.accumulate,
-                                   component.bits, target});
-        readings += target != kNoSlot;
+                                   bits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1,
+                                   shift, bits, target, scales(component.scale, component.offset),
+                                   component.accumulate});
+        shift = static_cast<std::uint16_t>(shift + component.bits);
+        readings += target != kNone;
       }
     }
     plan.steps.push_back(step);
@@ -169,67 +207,46 @@ void FieldReader::compile(const RawRecord& record, Plan& plan) {
   if (readings_.size() < readings) readings_.resize(readings, {0, Number::unsigned_integer(0)});
 }
 
-std::size_t FieldReader::expand(const Plan& plan, const Step& step,
-                                std::span<const std::uint8_t> bytes, TypedDecoder& decoder,
-                                std::size_t count) {
-  transforms::BitCursor cursor(bytes);
-  const auto components =
-      std::span(plan.components).subspan(step.first_component, step.component_count);
-  for (const ComponentStep& component : components) {
-    std::uint64_t value;
-    if (!cursor.take(component.bits, value)) break;
-    if (component.accumulate) {
-      value = decoder.accumulate(global_number_, step.number, value, component.bits);
-    }
-    if (component.slot == kNoSlot) continue;
-    readings_[count++] = {
-        component.slot,
-        component.scaled
-            ? Number::real(static_cast<double>(value) / component.divisor - component.minus)
-            : Number::unsigned_integer(value)};
+bool FieldReader::reads(const RawRecord& record) {
+  if (record.definition->global_number != global_number_) return false;
+  Current& current = current_for(record);
+  if (current.definition_id != record.definition_id) {
+    current.plan = plan_index(record);
+    current.definition_id = record.definition_id;
   }
-  return count;
+  return plans_[current.plan].direct;
+}
+
+bool FieldReader::take_bits(std::span<const std::uint8_t> bytes, std::size_t& position,
+                            unsigned bits, std::uint64_t& value) {
+  transforms::BitCursor cursor(bytes);
+  std::uint64_t skipped;
+  if (position > 0 && !cursor.take(static_cast<unsigned>(position), skipped)) return false;
+  if (!cursor.take(bits, value)) return false;
+  position += bits;
+  return true;
+}
+
+Number FieldReader::time_of(const Step& step, std::uint64_t bits) {
+  const bool is_signed = base_type::is_signed_integer(step.code);
+  if (!(is_signed && static_cast<std::int64_t>(bits) < 0) && bits <= 0xFFFFFFFFu) {
+    return Number::time(kFitEpochUnixSeconds + static_cast<std::int64_t>(bits));
+  }
+  // Out of a time's range: the number as the type has it.
+  if (step.divisor != 1.0 || step.minus != 0.0) {
+    return Number::real(detail::as_double(step.code, bits) / step.divisor - step.minus);
+  }
+  return is_signed ? Number::signed_integer(static_cast<std::int64_t>(bits))
+                   : Number::unsigned_integer(bits);
 }
 
 std::optional<std::span<const FieldReader::Reading>> FieldReader::read(const RawRecord& record,
                                                                        TypedDecoder& decoder) {
-  if (record.definition->global_number != global_number_) return std::nullopt;
-  Plan& plan = plans_[record.compressed ? 16 + record.local_type : record.local_type];
-  if (plan.definition_id != record.definition_id) compile(record, plan);
-  if (!plan.direct) return std::nullopt;
-
-  const std::uint8_t* body = record.body.data();
+  if (!reads(record)) return std::nullopt;
   std::size_t count = 0;
-  for (const Step& step : plan.steps) {
-    std::uint64_t bits;
-    if (step.kind == Step::Kind::Bytes) {
-      const auto bytes = record.body.subspan(step.offset, step.size);
-      if (!bytes.empty() &&
-          std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; })) {
-        continue;
-      }
-      count = expand(plan, step, bytes, decoder, count);
-      continue;
-    }
-    if (step.kind == Step::Kind::HeaderTime) {
-      bits = record.timestamp;
-    } else {
-      bits = detail::load(body + step.offset, step.size, plan.big_endian);
-      if (bits == base_type::kInvalid[step.code]) continue;
-      bits = detail::widen(step.code, bits);
-    }
-    if (step.slot != kNoSlot) {
-      readings_[count++] = {step.slot, number_of(step.code, bits, step.date_time, step.scaled,
-                                                 step.divisor, step.minus)};
-    }
-    if (step.component_count != 0) {
-      std::uint8_t bytes[8];
-      for (std::size_t i = 0; i < step.component_bytes; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-      }
-      count = expand(plan, step, std::span(bytes, step.component_bytes), decoder, count);
-    }
-  }
+  read(record, decoder, [&](std::uint8_t field, const Number& value) {
+    readings_[count++] = {field, value};
+  });
   return std::span<const Reading>(readings_.data(), count);
 }
 

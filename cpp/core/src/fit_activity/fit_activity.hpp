@@ -60,9 +60,10 @@ class ActivityMapper {
   // The record fields a point is made of: what a FieldReader reads for add_record().
   static std::span<const std::string_view> record_fields();
 
-  // A record message as a FieldReader over record_fields() reads it from the bytes, which comes
-  // to the point add() makes of the decoded message.
-  void add_record(std::span<const fit::FieldReader::Reading> fields);
+  // A record that `records`, a FieldReader over record_fields(), reads() straight from its
+  // bytes: the same point as add() makes of the decoded message.
+  void add_record(fit::FieldReader& records, const fit::RawRecord& record,
+                  fit::TypedDecoder& decoder);
 
   // The mapped file; "no record messages found" when no activity holds a point.
   std::expected<ActivityFile, Error> finish() &&;

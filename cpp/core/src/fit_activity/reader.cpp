@@ -29,7 +29,7 @@ using fit::Value;
 // bytes (which answers get<T>() alike), so that both ways to a point follow one set of rules.
 
 template <class V>
-std::optional<double> numeric(const V& value) {
+[[gnu::always_inline]] inline std::optional<double> numeric(const V& value) {
   if (const auto* n = value.template get<std::int64_t>()) return static_cast<double>(*n);
   if (const auto* n = value.template get<std::uint64_t>()) return static_cast<double>(*n);
   if (const auto* n = value.template get<double>()) return *n;
@@ -37,7 +37,7 @@ std::optional<double> numeric(const V& value) {
 }
 
 template <class V>
-std::optional<std::uint64_t> non_negative_integer(const V& value) {
+[[gnu::always_inline]] inline std::optional<std::uint64_t> non_negative_integer(const V& value) {
   if (const auto* n = value.template get<std::uint64_t>()) return *n;
   const auto* n = value.template get<std::int64_t>();
   if (n && *n >= 0) return static_cast<std::uint64_t>(*n);
@@ -57,7 +57,7 @@ std::optional<std::uint16_t> unsigned16(const V& value) {
 }
 
 template <class V>
-std::optional<std::int16_t> signed16(const V& value) {
+[[gnu::always_inline]] inline std::optional<std::int16_t> signed16(const V& value) {
   constexpr std::int64_t kMin = std::numeric_limits<std::int16_t>::min();
   constexpr std::int64_t kMax = std::numeric_limits<std::int16_t>::max();
   if (const auto* n = value.template get<std::int64_t>(); n && *n >= kMin && *n <= kMax) {
@@ -84,7 +84,7 @@ std::optional<std::string> text(const Value& value) {
 }
 
 template <class V>
-std::optional<UtcInstant> timestamp(const V& value) {
+[[gnu::always_inline]] inline std::optional<UtcInstant> timestamp(const V& value) {
   const auto* t = value.template get<fit::Timestamp>();
   if (!t) return std::nullopt;
   constexpr std::uint32_t kNanosPerSecond = 1'000'000'000;
@@ -157,7 +157,8 @@ std::optional<PointField> point_field(std::string_view name) {
 // speed and altitude win over their enhanced_ counterparts whenever they hold a number (the
 // enhanced value only fills a gap).
 template <class V>
-void set_point_field(TrackPoint& point, PointField field, const V& value) {
+[[gnu::always_inline]] inline void set_point_field(TrackPoint& point, PointField field,
+                                                   const V& value) {
   switch (field) {
     case PointField::Timestamp:
       point.time = timestamp(value);
@@ -331,11 +332,12 @@ void ActivityMapper::add_record(const fit::Message& message) {
   }
 }
 
-void ActivityMapper::add_record(std::span<const fit::FieldReader::Reading> fields) {
+[[gnu::flatten]] void ActivityMapper::add_record(fit::FieldReader& records, const fit::RawRecord& record,
+                                fit::TypedDecoder& decoder) {
   TrackPoint& point = new_point();
-  for (const fit::FieldReader::Reading& field : fields) {
-    set_point_field(point, static_cast<PointField>(field.field), field.value);
-  }
+  records.read(record, decoder, [&](std::uint8_t field, const fit::Number& value) {
+    set_point_field(point, static_cast<PointField>(field), value);
+  });
 }
 
 void ActivityMapper::add_session(const fit::Message& message) {
@@ -513,8 +515,8 @@ std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, Acti
     if (!*more) return std::nullopt;
     if (direct) {
       // Records straight from their bytes; messages the mapping ignores are not decoded at all.
-      if (const auto fields = records.read(record, decoder)) {
-        mapper.add_record(*fields);
+      if (records.reads(record)) {
+        mapper.add_record(records, record, decoder);
         continue;
       }
       if (!ActivityMapper::reads(record.definition->global_number)) continue;
