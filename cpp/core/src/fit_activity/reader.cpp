@@ -332,12 +332,15 @@ void ActivityMapper::add_record(const fit::Message& message) {
   }
 }
 
-[[gnu::flatten]] void ActivityMapper::add_record(fit::FieldReader& records, const fit::RawRecord& record,
-                                fit::TypedDecoder& decoder) {
+[[gnu::flatten]] void ActivityMapper::add_record(fit::FieldReader& records,
+                                                 const fit::RawRecord& record,
+                                                 fit::TypedDecoder& decoder) {
   TrackPoint& point = new_point();
-  records.read(record, decoder, [&](std::uint8_t field, const fit::Number& value) {
-    set_point_field(point, static_cast<PointField>(field), value);
-  });
+  // Compiled into each kind of field the reader reads, so that its kind of number is known.
+  records.read(record, decoder,
+               [&] [[gnu::always_inline]] (std::uint8_t field, const fit::Number& value) {
+                 set_point_field(point, static_cast<PointField>(field), value);
+               });
 }
 
 void ActivityMapper::add_session(const fit::Message& message) {
@@ -391,7 +394,7 @@ void ActivityMapper::apply(const Session& session) {
 // Sessions written together, after the records they sum up, cannot each close the points before
 // them: when all of them know their start, the points are shared out by time instead. Otherwise
 // each session in turn closes what is pending, the first all of it.
-void ActivityMapper::close_sessions() {
+[[gnu::noinline]] void ActivityMapper::close_sessions() {
   const bool by_time =
       sessions_.size() > 1 && std::ranges::all_of(sessions_, [](const Session& session) {
         return session.values.start_time.has_value();

@@ -241,7 +241,7 @@ void FieldReader::read_steps(const Plan& plan, const RawRecord& record, TypedDec
   const std::uint8_t* body = record.body.data();
   for (const Step& step : plan.steps) {
     const std::uint8_t* at = body + step.offset;
-    const auto load = [&]<class T>(T) -> std::uint64_t {
+    const auto load = [&]<class T> [[gnu::always_inline]] (T) -> std::uint64_t {
       T v;
       std::memcpy(&v, at, sizeof v);
       if constexpr (kBigEndian && sizeof v == 2) v = __builtin_bswap16(v);
@@ -249,10 +249,10 @@ void FieldReader::read_steps(const Plan& plan, const RawRecord& record, TypedDec
       if constexpr (kBigEndian && sizeof v == 8) v = __builtin_bswap64(v);
       return v;
     };
-    const auto emit = [&](const Number& number) {
+    const auto emit = [&] [[gnu::always_inline]] (const Number& number) {
       if (step.slot != kNone) sink(step.slot, number);
     };
-    const auto scaled = [&](double value) {
+    const auto scaled = [&] [[gnu::always_inline]] (double value) {
       emit(Number::real(value / step.divisor - step.minus));
     };
     // Integers are kept sign-extended to 64 bits: what components are read from.
