@@ -6,8 +6,6 @@
 namespace fit {
 namespace {
 
-constexpr std::uint8_t kCompressedHeader = 0x80;
-constexpr std::uint8_t kDefinitionHeader = 0x40;
 constexpr std::uint8_t kDeveloperFlag = 0x20;
 constexpr std::uint8_t kTimeOffsetMask = 0x1F;
 
@@ -31,7 +29,7 @@ std::expected<bool, FitError> Decoder::next(RawMessage& message) {
   return true;
 }
 
-std::expected<bool, FitError> Decoder::next(RawRecord& record) {
+std::expected<bool, FitError> Decoder::next_record(RawRecord& record) {
   if (finished_) return false;
   if (!started_) {
     started_ = true;
@@ -107,26 +105,7 @@ std::expected<void, FitError> Decoder::read_data(std::uint8_t local_type, bool c
     return std::unexpected(UnexpectedEof{at});
   }
 
-  record.definition = &definition;
-  record.body = *body;
-  record.definition_id = slot.id;
-  record.timestamp = timestamp;
-  record.local_type = local_type;
-  record.compressed = compressed;
-  record.new_file = pending_new_file_;
-  pending_new_file_ = false;
-
-  // The time of later compressed-timestamp messages: any message's field 253 that holds one.
-  if (!compressed) {
-    for (const TimestampField& field : definition.timestamp_fields) {
-      const auto bits = static_cast<std::uint32_t>(
-          detail::load(body->data() + field.offset, 4, definition.big_endian));
-      if (bits != base_type::kInvalid[field.base_type]) {
-        last_timestamp_ = bits;
-        has_timestamp_ = true;
-      }
-    }
-  }
+  take(record, slot, local_type, *body, compressed, timestamp);
   return {};
 }
 

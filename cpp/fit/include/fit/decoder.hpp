@@ -73,7 +73,24 @@ class Decoder {
 
   // The same without decoding the fields: `record` points into the bytes and into the decoder's
   // definitions. Timestamps and chained files are followed alike.
-  std::expected<bool, FitError> next(RawRecord& record);
+  std::expected<bool, FitError> next(RawRecord& record) {
+    // Most records are plain data messages of a defined local type inside a file: they are read
+    // here, everything else by next_record().
+    const auto bytes = in_.bytes();
+    const std::size_t at = in_.position();
+    if (in_file_ && !finished_ && at < data_end_ && at < bytes.size() &&
+        (bytes[at] & (kCompressedHeader | kDefinitionHeader)) == 0) {
+      const Slot& slot = slots_[bytes[at] & kLocalTypeMask];
+      const std::size_t size = slot.definition.data_size;
+      if (slot.defined && bytes.size() - at - 1 >= size) {
+        record_offset_ = at;
+        in_ = InputStream(bytes, at + 1 + size);
+        take(record, slot, bytes[at] & kLocalTypeMask, bytes.subspan(at + 1, size), false, 0);
+        return true;
+      }
+    }
+    return next_record(record);
+  }
 
   // Decodes the fields of `record`, which the last call to next() gave, into `message`.
   static std::expected<void, FitError> decode(const RawRecord& record, RawMessage& message);
@@ -98,9 +115,37 @@ class Decoder {
     MessageDefinition definition;
   };
 
+  static constexpr std::uint8_t kCompressedHeader = 0x80;
+  static constexpr std::uint8_t kDefinitionHeader = 0x40;
+  static constexpr std::uint8_t kLocalTypeMask = 0x0F;
+
+  std::expected<bool, FitError> next_record(RawRecord& record);
   std::expected<void, FitError> open_file();
   std::expected<void, FitError> read_data(std::uint8_t local_type, bool compressed,
                                           std::uint32_t timestamp, RawRecord& record);
+  // Fills `record` with a data message of `slot` whose body is `body`, and follows its time.
+  void take(RawRecord& record, const Slot& slot, std::uint8_t local_type,
+            std::span<const std::uint8_t> body, bool compressed, std::uint32_t timestamp) {
+    const MessageDefinition& definition = slot.definition;
+    record.definition = &definition;
+    record.body = body;
+    record.definition_id = slot.id;
+    record.timestamp = timestamp;
+    record.local_type = local_type;
+    record.compressed = compressed;
+    record.new_file = pending_new_file_;
+    pending_new_file_ = false;
+    // The time of later compressed-timestamp messages: any message's field 253 that holds one.
+    if (compressed) return;
+    for (const TimestampField& field : definition.timestamp_fields) {
+      const auto bits = static_cast<std::uint32_t>(
+          detail::load(body.data() + field.offset, 4, definition.big_endian));
+      if (bits != base_type::kInvalid[field.base_type]) {
+        last_timestamp_ = bits;
+        has_timestamp_ = true;
+      }
+    }
+  }
   std::unexpected<FitError> fail(FitError error) {
     finished_ = true;
     return std::unexpected(error);
