@@ -1,6 +1,6 @@
-// Throughput of FIT decoding: the typed decoder alone, and the whole FIT path of loads (the
-// integrity check, decoding and mapping onto the model). Prints one JSON object per
-// measurement on standard output.
+// Throughput of FIT decoding and encoding: the typed decoder alone, the whole FIT path of loads
+// (the integrity check, decoding and mapping onto the model), and dumps of the loaded model back
+// to FIT (per byte of output). Prints one JSON object per measurement on standard output.
 //
 //   tramlix-fit-bench FILE...
 #include <cstdio>
@@ -46,6 +46,14 @@ int main(int argc, char** argv) {
       points = file ? file->point_count() : 0;
     });
     report(argv[i], "loads", loads_seconds, bytes.size(), points);
+    const auto model = tramlix::loads(bytes);
+    if (!model) continue;
+    std::size_t written = 0;
+    const double dumps_seconds = bench::median_seconds([&] {
+      const auto out = tramlix::dumps(*model, tramlix::Format::Fit);
+      written = out ? out->size() : 0;
+    });
+    report(argv[i], "dumps", dumps_seconds, written, points);
   }
   return 0;
 }

@@ -37,6 +37,12 @@ std::vector<fit::Message> activity_messages(const ActivityFile& file, Omissions*
 // into `omitted`, when given.
 std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omitted = nullptr);
 
+// The same file with every record built as a message first and encoded with the others, as the
+// encoder resolves any message: what write(), which writes records straight from the points, is
+// checked against.
+std::expected<std::string, Error> write_messages(const ActivityFile& file,
+                                                 Omissions* omitted = nullptr);
+
 // Maps decoded messages, in file order, onto one activity file. Records become points and
 // sessions close the activities they belong to: a session closes the points recorded since the
 // last one, except that two or more sessions in a row, all with a start time, share the points
