@@ -1,8 +1,10 @@
 // Throughput of FIT decoding and encoding: the typed decoder alone, the whole FIT path of loads
 // (the integrity check, decoding and mapping onto the model), and dumps of the loaded model back
-// to FIT (per byte of output). Prints one JSON object per measurement on standard output.
+// to FIT (per byte of output), and loads on two threads at once against one. Prints one JSON
+// object per measurement on standard output.
 //
 //   tramlix-fit-bench FILE...
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -54,6 +56,9 @@ int main(int argc, char** argv) {
       written = out ? out->size() : 0;
     });
     report(argv[i], "dumps", dumps_seconds, written, points);
+    const int calls = static_cast<int>(std::max(1.0, 0.05 / loads_seconds));
+    bench::report_scaling(argv[i],
+                          bench::two_thread_scaling([&] { (void)tramlix::loads(bytes); }, calls));
   }
   return 0;
 }

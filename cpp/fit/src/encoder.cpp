@@ -316,6 +316,7 @@ class SegmentWriter {
   std::expected<void, FitError> write(const Message& message);
   std::size_t define_layout(std::uint16_t global_number, std::span<const LayoutField> fields);
   std::uint8_t* write_record(std::size_t layout);
+  std::size_t data_size(std::size_t layout) const { return layouts_[layout].data_size; }
 
  private:
   struct Layout {
@@ -578,7 +579,7 @@ struct FileEncoder::State {
 
 FileEncoder::FileEncoder(OutputStream& out, std::uint8_t protocol_version,
                          std::uint16_t profile_version, std::vector<LostValue>* lost)
-    : state_(std::make_unique<State>(out, lost)) {
+    : state_(std::make_unique<State>(out, lost)), out_(out) {
   state_->start = begin_file(out, protocol_version, profile_version);
 }
 
@@ -589,6 +590,7 @@ void FileEncoder::register_developer_fields(std::span<const Message> messages) {
 }
 
 std::expected<void, FitError> FileEncoder::write(const Message& message) {
+  last_layout_ = kNone;
   const std::size_t before = state_->out.size();
   auto written = state_->writer.write(message);
   if (!written) state_->out.truncate(before);
@@ -600,11 +602,16 @@ std::size_t FileEncoder::define_layout(std::uint16_t global_number,
   return state_->writer.define_layout(global_number, fields);
 }
 
-std::uint8_t* FileEncoder::write_record(std::size_t layout) {
-  return state_->writer.write_record(layout);
+std::uint8_t* FileEncoder::write_first_record(std::size_t layout) {
+  std::uint8_t* data = state_->writer.write_record(layout);
+  last_layout_ = layout;
+  last_header_ = data[-1];
+  last_size_ = state_->writer.data_size(layout);
+  return data;
 }
 
 std::expected<void, FitError> FileEncoder::finish() {
+  last_layout_ = kNone;
   if (auto finished = finish_file(state_->out, state_->start); !finished) {
     state_->out.truncate(state_->start);
     return std::unexpected(finished.error());

@@ -65,16 +65,18 @@ Value unsigned_value(std::uint64_t n) {
 // Both coordinates share the longitude range: a latitude past 90 is kept as the model has it.
 // The top of the range stops one short of 0x7FFFFFFF, the sint32 invalid marker (180 degrees
 // would be 2^31, which does not fit at all): the last 2 cm before the antimeridian move west
-// rather than lose the coordinate. NaN has no position and writes none.
-std::optional<std::int64_t> semicircles(double degrees) {
+// rather than lose the coordinate. NaN has no position and writes none (false).
+bool semicircles(double degrees, std::int64_t& value) {
   if (degrees >= -180.0 && degrees <= 180.0) {
-    return std::min<std::int64_t>(fit::round_half_away(degrees * kSemicirclesPerDegree),
-                                  2147483646);
+    value =
+        std::min<std::int64_t>(fit::round_half_away(degrees * kSemicirclesPerDegree), 2147483646);
+    return true;
   }
-  if (std::isnan(degrees)) return std::nullopt;
+  if (std::isnan(degrees)) return false;
   constexpr double kLargest = 2147483646.0;
-  return static_cast<std::int64_t>(
+  value = static_cast<std::int64_t>(
       std::min(std::round(std::clamp(degrees, -180.0, 180.0) * kSemicirclesPerDegree), kLargest));
+  return true;
 }
 
 // A NaN coordinate of a record is counted as left out; lap and session positions repeat a
@@ -82,8 +84,8 @@ std::optional<std::int64_t> semicircles(double degrees) {
 void add_position(std::vector<Field>& fields, FieldId id, const std::optional<double>& degrees,
                   Omissions* omitted = nullptr) {
   if (!degrees) return;
-  if (const auto value = semicircles(*degrees)) {
-    add(fields, id, Value(*value), "semicircles");
+  if (std::int64_t value = 0; semicircles(*degrees, value)) {
+    add(fields, id, Value(value), "semicircles");
   } else if (omitted) {
     omitted->add(Omission::NotFinite);
   }
@@ -564,13 +566,9 @@ class RecordWriter {
   // A NaN coordinate is left out, and counted.
   bool position(const std::optional<double>& degrees, std::int64_t& value) {
     if (!degrees) return false;
-    const auto converted = semicircles(*degrees);
-    if (!converted) {
-      omitted_.add(Omission::NotFinite);
-      return false;
-    }
-    value = *converted;
-    return true;
+    if (semicircles(*degrees, value)) return true;
+    omitted_.add(Omission::NotFinite);
+    return false;
   }
 
   template <RecordField field>

@@ -76,15 +76,32 @@ class FileEncoder {
   // Writes the header of a record of `layout` (its definition first, when its local type does
   // not hold that layout) and returns where its data goes: the layout's size in bytes, for the
   // caller to fill, valid until the next write. Local types are shared with write() as above.
-  std::uint8_t* write_record(std::size_t layout);
+  std::uint8_t* write_record(std::size_t layout) {
+    // A record of the layout written last goes where that one went: nothing else has touched
+    // the local types since.
+    if (layout == last_layout_) {
+      std::uint8_t* header = out_.extend(1 + last_size_);
+      *header = last_header_;
+      return header + 1;
+    }
+    return write_first_record(layout);
+  }
 
   // Patches the header and appends the file CRC; SegmentTooLarge when the data section is too
   // long to count, leaving `out` as it was before the file.
   std::expected<void, FitError> finish();
 
  private:
+  static constexpr std::size_t kNone = ~std::size_t{0};
+
+  std::uint8_t* write_first_record(std::size_t layout);
+
   struct State;
   std::unique_ptr<State> state_;
+  OutputStream& out_;
+  std::size_t last_layout_ = kNone;  // of the last record, when nothing was written since
+  std::size_t last_size_ = 0;
+  std::uint8_t last_header_ = 0;
 };
 
 class Encoder {
