@@ -554,9 +554,10 @@ class RecordWriter {
     if (id == kNoLayout) {
       std::vector<fit::LayoutField> fields;
       for (std::size_t i = 0; i < kRecordFieldCount; ++i) {
-        if (present & (1u << i))
+        if (present & (1u << i)) {
           fields.push_back({kRecordEncodings[i].number, size_of(static_cast<RecordField>(i)),
                             kRecordEncodings[i].code});
+        }
       }
       id = encoder_.define_layout(mesg::kRecord.number, fields);
     }
