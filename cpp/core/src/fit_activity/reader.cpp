@@ -535,9 +535,10 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes) {
   if (auto intact = fit::check_integrity(bytes); !intact) {
     return std::unexpected(Error::invalid_data(kFormat.label(), intact.error().display()));
   }
-  // Real files spend some 20 to 60 bytes per record, other messages included: room for one
-  // point per 32 bytes spares most of the growing, and pages never written cost nothing.
-  ActivityMapper mapper(bytes.size() / 32);
+  // Real files spend some 20 to 60 bytes per record, other messages included, and files this
+  // library writes about 26: room for one point per 16 bytes spares the growing, which copies
+  // the points and briefly holds them twice, and pages never written cost nothing.
+  ActivityMapper mapper(bytes.size() / 16);
   if (const auto stop = map_messages(bytes, mapper)) {
     return std::unexpected(
         Error::invalid_data(kFormat.label(), stop->error.display()).at(ByteOffset{stop->offset}));
