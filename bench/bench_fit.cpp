@@ -1,8 +1,10 @@
-// Throughput of FIT decoding: the typed decoder alone, and the whole FIT path of loads (the
-// integrity check, decoding and mapping onto the model), and every message as tables. Prints one
-// JSON object per measurement on standard output.
+// Throughput of FIT decoding and encoding: the typed decoder alone, the whole FIT path of loads
+// (the integrity check, decoding and mapping onto the model), every message as tables, dumps of
+// the loaded model back to FIT (per byte of output), and loads on two threads at once against
+// one. Prints one JSON object per measurement on standard output.
 //
 //   tramlix-fit-bench FILE...
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -53,6 +55,17 @@ int main(int argc, char** argv) {
       tables = all ? all->size() : 0;
     });
     report(argv[i], "messages", messages_seconds, bytes.size(), tables);
+    const auto model = tramlix::loads(bytes);
+    if (!model) continue;
+    std::size_t written = 0;
+    const double dumps_seconds = bench::median_seconds([&] {
+      const auto out = tramlix::dumps(*model, tramlix::Format::Fit);
+      written = out ? out->size() : 0;
+    });
+    report(argv[i], "dumps", dumps_seconds, written, points);
+    const int calls = static_cast<int>(std::max(1.0, 0.05 / loads_seconds));
+    bench::report_scaling(argv[i],
+                          bench::two_thread_scaling([&] { (void)tramlix::loads(bytes); }, calls));
   }
   return 0;
 }

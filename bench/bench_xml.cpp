@@ -1,9 +1,12 @@
 // Throughput of the XML readers against the floor under them: expat parsing the same bytes
-// with empty handlers. Prints one JSON object per measurement on standard output.
+// with empty handlers, and loading on two threads at once against one. Prints one JSON object
+// per measurement on standard output.
 //
-//   tramlix-bench [--only WHAT] FILE...   (WHAT: expat_bare, read, write_gpx, moving_data)
+//   tramlix-bench [--only WHAT] FILE...   (WHAT: expat_bare, read, two_threads, write_gpx,
+//                                          moving_data)
 #include <expat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -66,6 +69,12 @@ int main(int argc, char** argv) {
     std::string written;
     measure(argv[i], "write_gpx", bytes.size(),
             [&] { written = *tramlix::dumps(*file, tramlix::Format::Gpx); });
+    if (only.empty() || only == "two_threads") {
+      const double seconds = bench::median_seconds([&] { (void)tramlix::loads(data); });
+      const int calls = static_cast<int>(std::max(1.0, 0.05 / seconds));
+      bench::report_scaling(argv[i],
+                            bench::two_thread_scaling([&] { (void)tramlix::loads(data); }, calls));
+    }
     double sink = 0;
     measure(argv[i], "moving_data", bytes.size(), [&] {
       for (const auto& activity : file->activities) sink += activity.moving_data(1.0).max_speed_mps;

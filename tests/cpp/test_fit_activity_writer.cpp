@@ -310,6 +310,81 @@ TEST(FitWriter, WhatFitCannotCarryIsCounted) {
   }
 }
 
+// Records written straight from the points make the bytes the encoder makes of the same records
+// as messages, and count the same omissions: at every conversion's edges (rounding halves, the
+// ends of each field's range, values past 2^62 that take the slow path), when the fields present
+// change from point to point (and back, which must not redefine a layout the local type still
+// holds), and across activities whose summaries stand between records.
+TEST(FitWriter, RecordsWrittenDirectlyAreTheEncodersBytes) {
+  const auto with = [](TrackPoint p, auto edit) {
+    edit(p);
+    return p;
+  };
+  const TrackPoint base = point(1e9, 45.0, 7.0, 100.0, 140);
+  using P = TrackPoint&;
+  std::vector<std::pair<const char*, std::vector<TrackPoint>>> cases = {
+      {"rounding halves and range ends",
+       {with(base, [](P p) { p.elevation_m = 0.1, p.speed_mps = 0.0005, p.distance_m = 0.005; }),
+        with(base, [](P p) { p.elevation_m = -500.1, p.distance_m = -0.005, p.speed_mps = -1; }),
+        with(base, [](P p) { p.elevation_m = 12606.8, p.speed_mps = 65.534, p.distance_m = 0; }),
+        with(base, [](P p) { p.elevation_m = 12606.9, p.speed_mps = 65.5345; }),
+        with(base, [](P p) { p.distance_m = 42949672.94, p.heart_rate_bpm = 254; }),
+        with(base, [](P p) { p.distance_m = 42949672.95, p.heart_rate_bpm = 255; }),
+        with(base, [](P p) { p.distance_m = 5e16, p.elevation_m = -1e300, p.speed_mps = 1e300; }),
+        with(base, [](P p) { p.cadence_rpm = 65535, p.power_watts = 65534; }),
+        with(base, [](P p) { p.power_watts = 65535, p.temperature_c = 126; }),
+        with(base, [](P p) { p.temperature_c = 127; }),
+        with(base, [](P p) { p.temperature_c = -128; }),
+        with(base, [](P p) { p.temperature_c = -129; })}},
+      {"not finite and out of range",
+       {with(base, [](P p) { p.latitude = NAN, p.elevation_m = INFINITY, p.speed_mps = NAN; }),
+        with(base, [](P p) { p.longitude = -INFINITY, p.distance_m = -INFINITY; }),
+        with(base, [](P p) { p.latitude = 180.0, p.longitude = -180.0; }),
+        with(base, [](P p) { p.latitude = 90.0000001, p.longitude = 1e300; }),
+        with(base, [](P p) { p.latitude = -0.0, p.longitude = 179.99999999; }),
+        with(base,
+             [](P p) {
+               p.time = UtcInstant{fit::kFitEpochUnixSeconds - 1, 0};
+             }),
+        with(base,
+             [](P p) {
+               p.time = UtcInstant{fit::kFitEpochUnixSeconds, 999999999};
+             }),
+        with(base,
+             [](P p) {
+               p.time = UtcInstant{fit::kFitEpochUnixSeconds + 0xFFFFFFFE, 0};
+             }),
+        with(base,
+             [](P p) {
+               p.time = UtcInstant{fit::kFitEpochUnixSeconds + 0xFFFFFFFF, 0};
+             })}},
+      {"fields that come and go",
+       {base, point(1e9 + 1), base, point({}, 1.0, 2.0), point({}), base, point(1e9 + 2),
+        with(base, [](P p) { p = TrackPoint{}, p.speed_mps = 1, p.cadence_rpm = 80; }),
+        with(base, [](P p) { p.power_watts = 250, p.temperature_c = 20, p.distance_m = 3; })}},
+  };
+  for (const auto& [what, points] : cases) {
+    ActivityFile one{{track({points})}};
+    // The same points again as a second activity, and as an untimed third, behind a device.
+    ActivityFile three = one;
+    three.activities.push_back(track({points}));
+    three.activities.push_back(track({{point({}, 1.0, 2.0), point({})}}));
+    three.device_info.emplace().manufacturer = "garmin";
+    for (const ActivityFile* file : {&one, &three}) {
+      Omissions direct, messages;
+      const auto bytes = write(*file, &direct);
+      const auto expected = write_messages(*file, &messages);
+      ASSERT_TRUE(bytes && expected) << what;
+      EXPECT_EQ(*bytes, *expected) << what << ", " << file->activities.size() << " activities";
+      EXPECT_EQ(direct, messages) << what << ", " << file->activities.size() << " activities";
+    }
+  }
+  // Nothing to write but the file's own messages.
+  for (const ActivityFile& file : {ActivityFile{}, ActivityFile{{track({{}})}}}) {
+    EXPECT_EQ(write(file), write_messages(file));
+  }
+}
+
 // A time as FIT keeps it: whole seconds; none before the FIT epoch or past its 32-bit range.
 std::optional<UtcInstant> fit_time(std::optional<UtcInstant> time) {
   const std::int64_t since = time ? time->seconds - fit::kFitEpochUnixSeconds : -1;
@@ -339,6 +414,11 @@ TEST(FitWriterCorpus, EveryActivityRoundTrips) {
       ASSERT_TRUE(back) << path << ": " << back.error().display();
       ++files;
       messages_of(original->activities, original->device_info);  // checked against the profile
+      Omissions direct, through_messages;
+      EXPECT_EQ(dumps(*original, Format::Fit, &direct),
+                write_messages(*original, &through_messages))
+          << path;
+      EXPECT_EQ(direct, through_messages) << path;
       std::vector<TrackPoint> points, points_back;
       for (const auto& [file, v] : {std::pair{&*original, &points}, {&*back, &points_back}}) {
         for (const Activity& a : file->activities) {

@@ -127,6 +127,103 @@ TEST(FitEncoder, DefinitionsOnlyWhenASlotsLayoutChanges) {
             "D13 d13 D14 d14 D15 d15 d0 D1 d1 D2 d2 ");
 }
 
+// Records whose bytes the caller writes share the local types with whole messages exactly as
+// messages of their layout would: the same definitions, slots and evictions, whichever way each
+// record comes.
+TEST(FitEncoder, RecordsOfALayoutShareSlotsAsTheirMessagesWould) {
+  const auto record = [](std::uint64_t hr, bool cadence = false) {
+    return cadence ? message("record", {{"heart_rate", hr}, {"cadence", U{90}}})
+                   : message("record", {{"heart_rate", hr}});
+  };
+  const auto other = [](int i) {
+    const profile::MessageInfo& info = profile::message_table()[i];
+    return message(info.name, {{info.fields[0].name, Invalid{}}});
+  };
+  // A record either written by the caller in its layout or given whole as a message.
+  struct Step {
+    bool layout;
+    Message message;
+  };
+  std::vector<Step> steps;
+  for (int hr : {60, 61}) steps.push_back({true, record(hr)});
+  steps.push_back({false, record(62)});        // the same layout: no definition
+  steps.push_back({false, record(63, true)});  // another: the slot is redefined...
+  steps.push_back({true, record(64)});         // ...and back
+  steps.push_back({false, record(65)});
+  for (int i = 1; i < 17; ++i) steps.push_back({false, other(i)});  // evicts the records
+  steps.push_back({true, record(66)});
+  steps.push_back({true, record(67)});
+  steps.push_back({false, other(3)});
+
+  std::vector<Message> messages;
+  for (const Step& step : steps) messages.push_back(step.message);
+  OutputStream out;
+  FileEncoder encoder(out, 0x20, 21200);
+  const LayoutField fields[] = {{3, 1, base_type::kUint8}};
+  const std::size_t layout = encoder.define_layout(20, fields);
+  for (const Step& step : steps) {
+    if (step.layout) {
+      *encoder.write_record(layout) =
+          static_cast<std::uint8_t>(*step.message.fields[0].value.get<std::uint64_t>());
+    } else {
+      ASSERT_TRUE(encoder.write(step.message));
+    }
+  }
+  ASSERT_TRUE(encoder.finish());
+  EXPECT_EQ(Bytes(out.bytes().begin(), out.bytes().end()), encode_ok(messages));
+}
+
+// Numbers into integer fields round half away from zero, as std::round does, on both sides of
+// the shortcut taken below 2^62; what a field cannot hold is its invalid marker.
+TEST(FitEncoder, NumbersRoundHalfAwayFromZero) {
+  const double values[] = {0.5,
+                           1.5,
+                           2.5,
+                           -0.5,
+                           -2.5,
+                           0.49999999999999994,
+                           -0.49999999999999994,
+                           4503599627370495.5,
+                           -4503599627370495.5,
+                           9007199254740993.0,
+                           4611686018427387904.0 - 1024,
+                           4611686018427387904.0,
+                           -4611686018427387904.0,
+                           9223372036854775807.0,
+                           -9223372036854775808.0,
+                           1e19,
+                           INFINITY,
+                           NAN};
+  for (const std::uint8_t code : {base_type::kSint64, base_type::kUint64, base_type::kSint8}) {
+    for (const double value : values) {
+      std::uint8_t stored[8] = {};
+      const auto loss = store_number(stored, value, code, false, 1.0, 0.0);
+      std::uint8_t expected[8] = {};
+      std::optional<Loss> expected_loss;
+      const IntRange range = range_of(code);
+      const double rounded = std::round(value);
+      if (!std::isfinite(value)) {
+        expected_loss = Loss::NotFinite;
+      } else if (rounded < static_cast<double>(range.min) ||
+                 rounded > static_cast<double>(range.max) ||
+                 (code == base_type::kSint64 && rounded >= 9223372036854775807.0)) {
+        expected_loss = Loss::OutOfRange;
+      }
+      const std::size_t width = base_type::kElementSize[code];
+      if (expected_loss) {
+        store_le(expected, base_type::kInvalid[code], width);
+      } else if (code == base_type::kUint64) {
+        store_le(expected, static_cast<std::uint64_t>(rounded), width);
+      } else {
+        store_le(expected, static_cast<std::uint64_t>(static_cast<std::int64_t>(rounded)), width);
+      }
+      EXPECT_EQ(loss, expected_loss) << value << " as code " << int{code};
+      EXPECT_EQ(Bytes(stored, stored + width), Bytes(expected, expected + width))
+          << value << " as code " << int{code};
+    }
+  }
+}
+
 TEST(FitEncoder, ValuesIntoFieldBytesAndInvalidWhenTheyDoNotFit) {
   using namespace base_type;
   const std::int64_t epoch = kFitEpochUnixSeconds;
@@ -162,7 +259,7 @@ TEST(FitEncoder, ValuesIntoFieldBytesAndInvalidWhenTheyDoNotFit) {
   for (const auto& c : cases) {
     OutputStream out;
     encode_value_inner(out, c.value, c.code, c.size, c.type_name, c.scale, c.offset);
-    EXPECT_EQ(out.bytes(), c.expected) << "case " << &c - cases;
+    EXPECT_EQ(Bytes(out.bytes().begin(), out.bytes().end()), c.expected) << "case " << &c - cases;
   }
 }
 
@@ -227,7 +324,7 @@ TEST(FitEncoder, OversizedFieldsAndSegmentsAreErrors) {
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error().display(),
               "encoder: " + std::string(what) + " exceeds 255 byte wire limit");
-    EXPECT_EQ(out.bytes(), Bytes{0xAB});
+    EXPECT_EQ(Bytes(out.bytes().begin(), out.bytes().end()), Bytes{0xAB});
   }
   // 254 bytes of text are the longest that fit: 255 with the terminator.
   EXPECT_EQ(decode(encode_ok(name(254))).at(0).fields.at(0).value, Value(std::string(254, 'x')));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <random>
 #include <utility>
@@ -13,7 +14,8 @@ namespace {
 
 using namespace testing;
 
-// The published FIT method, four bits at a time: the reference for the sliced byte tables.
+// The published FIT method, four bits at a time: the reference for the sliced byte tables and the
+// folding of long runs.
 std::uint16_t nibble_crc(const Bytes& bytes, std::uint16_t crc = 0) {
   static constexpr std::uint16_t kTable[16] = {0x0000, 0xCC01, 0xD801, 0x1400, 0xF001, 0x3C00,
                                                0x2800, 0xE401, 0xA001, 0x6C00, 0x7800, 0xB401,
@@ -26,12 +28,19 @@ std::uint16_t nibble_crc(const Bytes& bytes, std::uint16_t crc = 0) {
   return crc;
 }
 
-TEST(FitCrc, ByteTablesAgreeWithTheNibbleMethod) {
+TEST(FitCrc, TablesAndFoldingAgreeWithTheNibbleMethod) {
   EXPECT_EQ(crc16(text("123456789")), 0xBB3D);  // the CRC-16/ARC check value
   std::mt19937 random(7);
-  for (std::size_t size : {0, 1, 15, 16, 17, 31, 33, 4096}) {  // around the sixteen-byte steps
+  // Around the sixteen-byte steps and the 64-byte folds; all ones, and runs not aligned.
+  for (std::size_t size : {0,  1,   15,  16,  17,  31,  33,  63,   64,   65,     79,
+                           80, 127, 128, 129, 143, 191, 192, 1000, 4096, 100'003}) {
     Bytes bytes(size);
     for (auto& b : bytes) b = std::uint8_t(random());
+    if (size == 1000) std::fill(bytes.begin(), bytes.end(), 0xFF);
+    if (size > 3) {
+      const auto odd = std::span(bytes).subspan(3);
+      EXPECT_EQ(crc16(odd, 0xBEEF), nibble_crc(Bytes(odd.begin(), odd.end()), 0xBEEF)) << size;
+    }
     EXPECT_EQ(crc16(bytes), nibble_crc(bytes)) << size;
     EXPECT_EQ(crc16(bytes, 0x1234), nibble_crc(bytes, 0x1234)) << size;
     const auto half = std::span(bytes).first(size / 2);  // resuming equals one pass

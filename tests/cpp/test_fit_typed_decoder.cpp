@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "corpus.hpp"
+#include "fit/field_reader.hpp"
 #include "fit/typed_decoder.hpp"
 #include "fit_bytes.hpp"
 
@@ -178,6 +182,92 @@ TEST(FitTypedDecoder, BrokenInputEndsWithAResultOrAnError) {
     }
     decode(damaged);
   }
+}
+
+// The record fields a FieldReader reads in these tests: an activity's, and totals of components.
+constexpr std::string_view kWanted[] = {
+    "timestamp", "position_lat", "position_long",  "altitude",   "enhanced_altitude",
+    "distance",  "speed",        "enhanced_speed", "heart_rate", "cadence",
+    "power",     "temperature",  "total_cycles",   "grade"};
+
+// Reads the records of `bytes` with a FieldReader while a second decoder decodes every message in
+// full: each record read must give the wanted fields of the decoded message that hold a value,
+// in order, with equal values. Records the reader leaves are decoded, as its users do. Returns
+// the records read and all records.
+std::pair<std::size_t, std::size_t> read_alike(const Bytes& bytes) {
+  TypedDecoder direct = DecoderBuilder(bytes).build(), typed = DecoderBuilder(bytes).build();
+  FieldReader reader(20, kWanted);
+  RawRecord record;
+  Message message, decoded;
+  std::size_t read = 0, records = 0;
+  for (;;) {
+    const auto more = direct.next(record);
+    const auto expected = typed.next(message);
+    EXPECT_EQ(more.has_value(), expected.has_value());
+    if (!more || !*more || !expected || !*expected) break;
+    records += message.name == "record";
+    const auto readings = reader.read(record, direct);
+    if (!readings) {
+      EXPECT_TRUE(direct.decode(record, decoded));
+      continue;
+    }
+    ++read;
+    std::string want, got;
+    for (const Field& f : message.fields) {
+      if (f.developer || f.value.is_invalid()) continue;
+      if (std::find(std::begin(kWanted), std::end(kWanted), f.name) == std::end(kWanted)) continue;
+      show(f.value, want.append(" ").append(f.name).append("="));
+    }
+    for (const FieldReader::Reading& r : *readings) {
+      show(r.value.to_value(), got.append(" ").append(kWanted[r.field]).append("="));
+    }
+    EXPECT_EQ(got, want) << show(message);
+  }
+  return {read, records};
+}
+
+TEST(FitFieldReader, ReadsWhatTheTypedDecoderGives) {
+  // Big-endian and compressed-timestamp records, components with running totals, developer
+  // fields, a chained file: every record of it is read.
+  EXPECT_EQ(read_alike(typed_file()), (std::pair<std::size_t, std::size_t>(12, 12)));
+  // What the reader leaves to decode(): a field of several elements, a text, a name.
+  Records arrays, texts, bytes;
+  arrays.define(0, 20, {{3, 1, kU8}, {0, 8, 0x85}}).data(0, Bytes(9, 1));
+  texts.define(0, 20, {{6, 3, kStr}}).data(0, {'1', '2', 0});
+  bytes.define(0, 20, {{3, 1, kU8}, {2, 1, kByte}}).data(0, {1, 2});
+  for (const Records* r : {&arrays, &texts, &bytes}) EXPECT_EQ(read_alike(r->file()).first, 0u);
+  // More layouts than the reader keeps plans for, each seen twice, local types taking turns.
+  Records layouts;
+  for (int round = 0; round < 2; ++round) {
+    for (std::uint8_t k = 0; k < 70; ++k) {
+      layouts.define(k % 3, 20, {{250, std::uint8_t(k + 1), kByte}, {3, 1, kU8}, {2, 2, kU16}});
+      layouts.data(k % 3, cat({Bytes(k + 1, k), {k, k, 9}}));
+    }
+  }
+  EXPECT_EQ(read_alike(layouts.file()), (std::pair<std::size_t, std::size_t>(140, 140)));
+  // A field with a named value (a record's activity_type) is read when it is not wanted only.
+  Records r;
+  r.define(0, 20, {{42, 1, kEnum}, {3, 1, kU8}}).data(0, {1, 2});
+  EXPECT_EQ(read_alike(r.file()).first, 1u);
+  const std::string_view named[] = {"activity_type"};
+  const Bytes file = r.file();
+  TypedDecoder decoder = DecoderBuilder(file).build();
+  FieldReader reader(20, named);
+  RawRecord record;
+  ASSERT_TRUE(decoder.next(record).value());
+  EXPECT_FALSE(reader.read(record, decoder));
+
+  SKIP_WITHOUT_CORPUS("fit");
+  std::size_t read = 0, records = 0;
+  for (const char* folder : {"fit", "fit/invalid"}) {
+    for (const auto& path : tramlix::corpus::files(folder)) {
+      std::ifstream in(path, std::ios::binary);
+      const auto [file_read, file_records] =
+          read_alike(Bytes(std::istreambuf_iterator<char>(in), {}));
+      read += file_read, records += file_records;
+    }
+  }
+  EXPECT_EQ(read, records);
 }
 
 }  // namespace

@@ -6,8 +6,6 @@
 namespace fit {
 namespace {
 
-constexpr std::uint8_t kCompressedHeader = 0x80;
-constexpr std::uint8_t kDefinitionHeader = 0x40;
 constexpr std::uint8_t kDeveloperFlag = 0x20;
 constexpr std::uint8_t kTimeOffsetMask = 0x1F;
 
@@ -25,6 +23,13 @@ std::expected<void, FitError> Decoder::open_file() {
 }
 
 std::expected<bool, FitError> Decoder::next(RawMessage& message) {
+  const auto more = next(record_);
+  if (!more || !*more) return more;
+  if (auto ok = decode(record_, message); !ok) return fail(ok.error());
+  return true;
+}
+
+std::expected<bool, FitError> Decoder::next_record(RawRecord& record) {
   if (finished_) return false;
   if (!started_) {
     started_ = true;
@@ -60,7 +65,7 @@ std::expected<bool, FitError> Decoder::next(RawMessage& message) {
       if (offset < (last & kTimeOffsetMask)) timestamp += 32;
       last_timestamp_ = timestamp;
       has_timestamp_ = true;
-      if (auto ok = read_data((header >> 5) & 0x03, true, timestamp, message); !ok) {
+      if (auto ok = read_data((header >> 5) & 0x03, true, timestamp, record); !ok) {
         return fail(ok.error());
       }
       return true;
@@ -75,13 +80,13 @@ std::expected<bool, FitError> Decoder::next(RawMessage& message) {
       slot.id = ++definitions_read_;
       continue;
     }
-    if (auto ok = read_data(header & 0x0F, false, 0, message); !ok) return fail(ok.error());
+    if (auto ok = read_data(header & 0x0F, false, 0, record); !ok) return fail(ok.error());
     return true;
   }
 }
 
 std::expected<void, FitError> Decoder::read_data(std::uint8_t local_type, bool compressed,
-                                                 std::uint32_t timestamp, RawMessage& message) {
+                                                 std::uint32_t timestamp, RawRecord& record) {
   const Slot& slot = slots_[local_type];
   if (!slot.defined) return std::unexpected(UndefinedLocalMessage{local_type});
   const MessageDefinition& definition = slot.definition;
@@ -100,10 +105,16 @@ std::expected<void, FitError> Decoder::read_data(std::uint8_t local_type, bool c
     return std::unexpected(UnexpectedEof{at});
   }
 
+  take(record, slot, local_type, *body, compressed, timestamp);
+  return {};
+}
+
+std::expected<void, FitError> Decoder::decode(const RawRecord& record, RawMessage& message) {
+  const MessageDefinition& definition = *record.definition;
+  const bool compressed = record.compressed;
   message.global_number = definition.global_number;
-  message.local_type = local_type;
-  message.new_file = pending_new_file_;
-  pending_new_file_ = false;
+  message.local_type = record.local_type;
+  message.new_file = record.new_file;
 
   // Records written with compressed timestamps are defined without a timestamp field: the time
   // is in the header. Such a message gets field 253 appended, so that it keeps its time; the
@@ -116,26 +127,21 @@ std::expected<void, FitError> Decoder::read_data(std::uint8_t local_type, bool c
     RawField& raw = message.fields[i];
     raw.number = field.number;
     if (compressed && field.number == kTimestampFieldNumber) {
-      raw.value = RawValue::scalar(base_type::kUint32, timestamp);
+      raw.value = RawValue::scalar(base_type::kUint32, record.timestamp);
       has_timestamp_field = true;
       continue;
     }
-    auto ok = decode_value(raw.value, field.base_type, body->subspan(at, field.size),
+    auto ok = decode_value(raw.value, field.base_type, record.body.subspan(at, field.size),
                            definition.big_endian, field.number);
     if (!ok) return std::unexpected(ok.error());
     at += field.size;
-    if (field.number == kTimestampFieldNumber && raw.value.is_scalar() &&
-        (raw.value.type() == base_type::kUint32 || raw.value.type() == base_type::kUint32z)) {
-      last_timestamp_ = static_cast<std::uint32_t>(raw.value.scalar_bits());
-      has_timestamp_ = true;
-    }
   }
   const bool append_timestamp = compressed && !has_timestamp_field;
   if (append_timestamp) {
     message.fields.push_back(
-        RawField{kTimestampFieldNumber, RawValue::scalar(base_type::kUint32, timestamp)});
+        RawField{kTimestampFieldNumber, RawValue::scalar(base_type::kUint32, record.timestamp)});
   }
-  message.definition_id = slot.id * 2 + (append_timestamp ? 1 : 0);
+  message.definition_id = record.definition_id * 2 + (append_timestamp ? 1 : 0);
   message.big_endian = definition.big_endian;
 
   message.developer_fields.resize(definition.developer_fields.size());
@@ -144,7 +150,7 @@ std::expected<void, FitError> Decoder::read_data(std::uint8_t local_type, bool c
     RawDevField& raw = message.developer_fields[i];
     raw.number = field.number;
     raw.developer_data_index = field.developer_data_index;
-    const auto bytes = body->subspan(at, field.size);
+    const auto bytes = record.body.subspan(at, field.size);
     raw.bytes.assign(bytes.begin(), bytes.end());
     at += field.size;
   }

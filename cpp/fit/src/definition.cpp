@@ -24,6 +24,7 @@ std::expected<void, FitError> MessageDefinition::parse(InputStream& in, bool has
   out.developer_fields.clear();
   out.data_size = 0;
   out.compressed_data_size = 0;
+  out.timestamp_fields.clear();
 
   for (std::uint8_t i = 0; i < *field_count; ++i) {
     const auto triple = in.read_bytes(3);
@@ -38,6 +39,10 @@ std::expected<void, FitError> MessageDefinition::parse(InputStream& in, bool has
     const bool misaligned = code != base_type::kString && code != base_type::kByte &&
                             (size == 0 || size % base_type::kElementSize[code] != 0);
     out.fields.push_back({misaligned ? base_type::kByte : code, number, size, byte});
+    if (number == kTimestampFieldNumber && size == 4 &&
+        (code == base_type::kUint32 || code == base_type::kUint32z)) {
+      out.timestamp_fields.push_back({static_cast<std::uint16_t>(out.data_size), code});
+    }
     out.data_size += size;
     if (number != kTimestampFieldNumber) out.compressed_data_size += size;
   }

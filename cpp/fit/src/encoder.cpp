@@ -31,98 +31,34 @@ struct Conversion {
   std::optional<double> offset;
 };
 
-struct IntRange {
-  Int128 min;
-  Int128 max;
-};
-
-// The numbers each base type carries, without its invalid marker: a value equal to the marker
-// would read back as "no value".
-constexpr IntRange range_of(std::uint8_t code) {
-  constexpr Int128 kU64Max = std::numeric_limits<std::uint64_t>::max();
-  constexpr Int128 kI64Max = std::numeric_limits<std::int64_t>::max();
-  switch (code) {
-    case bt::kSint8:
-      return {-128, 126};
-    case bt::kSint16:
-      return {-32768, 32766};
-    case bt::kSint32:
-      return {std::numeric_limits<std::int32_t>::min(), 0x7FFFFFFE};
-    case bt::kSint64:
-      return {std::numeric_limits<std::int64_t>::min(), kI64Max - 1};
-    case bt::kUint8z:
-      return {1, 0xFF};
-    case bt::kUint16:
-      return {0, 0xFFFE};
-    case bt::kUint16z:
-      return {1, 0xFFFF};
-    case bt::kUint32:
-      return {0, 0xFFFFFFFE};
-    case bt::kUint32z:
-      return {1, 0xFFFFFFFF};
-    case bt::kUint64:
-      return {0, kU64Max - 1};
-    case bt::kUint64z:
-      return {1, kU64Max};
-    // Every 64-bit integer has a nearest float, and none is the all-ones NaN.
-    case bt::kFloat32:
-    case bt::kFloat64:
-      return {-kU64Max, kU64Max};
-    // A number in a text field could only be the empty text, which is the invalid marker.
-    case bt::kString:
-      return {1, 0};
-    default:
-      return {0, 0xFE};  // enum, uint8, byte
-  }
-}
-
 void append_le(OutputStream& out, std::uint64_t bits, std::size_t width) {
   for (std::size_t i = 0; i < width; ++i) out.append_u8(static_cast<std::uint8_t>(bits >> (8 * i)));
 }
 
-// Integers out of the type's range would come back as other numbers, or as no value; they are
-// written as "no value" and reported.
+// An element stored as a record writer stores it; an invalid marker fills the whole field.
 std::optional<Loss> encode_checked(OutputStream& out, Int128 value, std::uint8_t code,
                                    std::size_t size) {
-  const IntRange range = range_of(code);
-  if (value < range.min || value > range.max) {
+  std::uint8_t element[8];
+  const auto loss = store_integer(element, value, code);
+  if (loss) {
     write_invalid(out, code, size);
-    return Loss::OutOfRange;
+  } else {
+    out.append_bytes(std::span(element, bt::kElementSize[code]));
   }
-  encode_int(out, value, code);
-  return std::nullopt;
+  return loss;
 }
 
 std::optional<Loss> encode_float(OutputStream& out, double value, std::uint8_t code,
                                  std::size_t size, const Conversion& conversion) {
-  const bool scaled = conversion.scale || conversion.offset;
-  const double x =
-      scaled ? (value + conversion.offset.value_or(0.0)) * conversion.scale.value_or(1.0) : value;
-  if (code == bt::kFloat64) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    append_le(out, bits, 8);
-    return std::nullopt;
-  }
-  if (code == bt::kFloat32) {
-    const float f = static_cast<float>(x);
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    append_le(out, bits, 4);
-    return std::nullopt;
-  }
-  if (!std::isfinite(x)) {
+  std::uint8_t element[8];
+  const auto loss = store_number(element, value, code, conversion.scale || conversion.offset,
+                                 conversion.scale.value_or(1.0), conversion.offset.value_or(0.0));
+  if (loss) {
     write_invalid(out, code, size);
-    return Loss::NotFinite;
+  } else {
+    out.append_bytes(std::span(element, bt::kElementSize[code]));
   }
-  const double rounded = std::round(x);  // half away from zero
-  // Anything outside +-2^64 is out of every range; inside it the conversion is exact.
-  constexpr double kTwo64 = 18446744073709551616.0;
-  if (rounded <= -kTwo64 || rounded >= kTwo64) {
-    write_invalid(out, code, size);
-    return Loss::OutOfRange;
-  }
-  return encode_checked(out, static_cast<Int128>(rounded), code, size);
+  return loss;
 }
 
 // encode_value switches on the index of these alternatives.
@@ -354,6 +290,7 @@ struct Slot {
   bool used = false;
   std::uint64_t last_use = 0;
   WireDef def;
+  int layout = -1;               // the caller's layout `def` was last written for, if any
   std::vector<FieldPlan> plans;  // for the fields of the message `def` was last built from
 };
 
@@ -377,8 +314,17 @@ class SegmentWriter {
   // Developer field descriptions apply to the whole file, wherever their message stands.
   void register_developer_fields(std::span<const Message> messages);
   std::expected<void, FitError> write(const Message& message);
+  std::size_t define_layout(std::uint16_t global_number, std::span<const LayoutField> fields);
+  std::uint8_t* write_record(std::size_t layout);
+  std::size_t data_size(std::size_t layout) const { return layouts_[layout].data_size; }
 
  private:
+  struct Layout {
+    WireDef def;
+    std::size_t data_size = 0;
+    std::size_t slot = 0;  // where it was written last; a guess until checked
+  };
+
   int find_slot(std::uint16_t global_number) const;
   std::size_t free_or_oldest_slot() const;
   std::expected<void, FitError> build_def(const Message& message,
@@ -393,6 +339,7 @@ class SegmentWriter {
   std::array<Slot, kLocalTypes> slots_;
   std::vector<FieldPlan> scratch_plans_;
   WireDef scratch_def_;
+  std::vector<Layout> layouts_;
   std::uint64_t clock_ = 0;
 };
 
@@ -504,6 +451,7 @@ std::expected<void, FitError> SegmentWriter::write(const Message& message) {
     slot = found >= 0 ? static_cast<std::size_t>(found) : free_or_oldest_slot();
     std::swap(slots_[slot].def, scratch_def_);
     slots_[slot].used = true;
+    slots_[slot].layout = -1;
     write_definition(slot, slots_[slot].def);
   }
   if (replan) std::swap(slots_[slot].plans, scratch_plans_);
@@ -511,6 +459,44 @@ std::expected<void, FitError> SegmentWriter::write(const Message& message) {
   write_data(slot, message);
   ++message_index_;
   return {};
+}
+
+std::size_t SegmentWriter::define_layout(std::uint16_t global_number,
+                                         std::span<const LayoutField> fields) {
+  Layout& layout = layouts_.emplace_back();
+  layout.def.global_number = global_number;
+  for (const LayoutField& field : fields) {
+    layout.def.fields.push_back({field.number, field.size, field.code});
+    layout.data_size += field.size;
+  }
+  return layouts_.size() - 1;
+}
+
+// Slots are chosen as write() chooses them, so that records written either way make the same
+// bytes; the layout's last slot is tried first.
+std::uint8_t* SegmentWriter::write_record(std::size_t id) {
+  ++clock_;
+  Layout& layout = layouts_[id];
+  std::size_t slot = layout.slot;
+  if (!slots_[slot].used || slots_[slot].layout != static_cast<int>(id)) {
+    const int found = find_slot(layout.def.global_number);
+    if (found >= 0 && slots_[found].def == layout.def) {
+      slot = static_cast<std::size_t>(found);
+    } else {
+      slot = found >= 0 ? static_cast<std::size_t>(found) : free_or_oldest_slot();
+      slots_[slot].def = layout.def;
+      slots_[slot].used = true;
+      // Messages of this number are planned afresh.
+      slots_[slot].plans.clear();
+      write_definition(slot, layout.def);
+    }
+    slots_[slot].layout = static_cast<int>(id);
+    layout.slot = slot;
+  }
+  slots_[slot].last_use = clock_;
+  std::uint8_t* header = out_.extend(1 + layout.data_size);
+  *header = static_cast<std::uint8_t>(slot);
+  return header + 1;
 }
 
 void SegmentWriter::write_definition(std::size_t slot, const WireDef& def) {
@@ -584,26 +570,71 @@ void encode_value_inner(OutputStream& out, const Value& value, std::uint8_t code
   encode_value(out, value, code, size, conversion);
 }
 
+struct FileEncoder::State {
+  State(OutputStream& out, std::vector<LostValue>* lost) : out(out), writer(out, lost) {}
+  OutputStream& out;
+  SegmentWriter writer;
+  std::size_t start = 0;
+};
+
+FileEncoder::FileEncoder(OutputStream& out, std::uint8_t protocol_version,
+                         std::uint16_t profile_version, std::vector<LostValue>* lost)
+    : state_(std::make_unique<State>(out, lost)), out_(out) {
+  state_->start = begin_file(out, protocol_version, profile_version);
+}
+
+FileEncoder::~FileEncoder() = default;
+
+void FileEncoder::register_developer_fields(std::span<const Message> messages) {
+  state_->writer.register_developer_fields(messages);
+}
+
+std::expected<void, FitError> FileEncoder::write(const Message& message) {
+  last_layout_ = kNone;
+  const std::size_t before = state_->out.size();
+  auto written = state_->writer.write(message);
+  if (!written) state_->out.truncate(before);
+  return written;
+}
+
+std::size_t FileEncoder::define_layout(std::uint16_t global_number,
+                                       std::span<const LayoutField> fields) {
+  return state_->writer.define_layout(global_number, fields);
+}
+
+std::uint8_t* FileEncoder::write_first_record(std::size_t layout) {
+  std::uint8_t* data = state_->writer.write_record(layout);
+  last_layout_ = layout;
+  last_header_ = data[-1];
+  last_size_ = state_->writer.data_size(layout);
+  return data;
+}
+
+std::expected<void, FitError> FileEncoder::finish() {
+  last_layout_ = kNone;
+  if (auto finished = finish_file(state_->out, state_->start); !finished) {
+    state_->out.truncate(state_->start);
+    return std::unexpected(finished.error());
+  }
+  return {};
+}
+
 std::expected<void, FitError> Encoder::write_segment(OutputStream& out,
                                                      std::span<const Message> messages,
                                                      std::vector<LostValue>* lost) const {
   const std::size_t start = out.size();
   const std::size_t lost_before = lost ? lost->size() : 0;
-  SegmentWriter writer(out, lost);
-  writer.register_developer_fields(messages);
-  begin_file(out, protocol_version_, profile_version_);
-  for (const Message& message : messages) {
-    if (auto written = writer.write(message); !written) {
-      out.truncate(start);
-      if (lost) lost->resize(lost_before);
-      return std::unexpected(written.error());
-    }
-  }
-  if (auto finished = finish_file(out, start); !finished) {
+  const auto failed = [&](FitError error) {
     out.truncate(start);
     if (lost) lost->resize(lost_before);
-    return std::unexpected(finished.error());
+    return std::unexpected(error);
+  };
+  FileEncoder encoder(out, protocol_version_, profile_version_, lost);
+  encoder.register_developer_fields(messages);
+  for (const Message& message : messages) {
+    if (auto written = encoder.write(message); !written) return failed(written.error());
   }
+  if (auto finished = encoder.finish(); !finished) return failed(finished.error());
   return {};
 }
 

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "fit/file_header.hpp"
 
 namespace fit {
@@ -39,12 +43,8 @@ std::uint16_t load_u16_le(std::span<const std::uint8_t> bytes, std::size_t at) {
   return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
 }
 
-}  // namespace
-
-std::uint16_t crc16(std::span<const std::uint8_t> bytes, std::uint16_t crc) {
+std::uint16_t crc16_by_table(const std::uint8_t* p, std::size_t n, std::uint16_t crc) {
   const auto& t = kCrcTables;
-  const std::uint8_t* p = bytes.data();
-  std::size_t n = bytes.size();
   for (; n >= kSlice; n -= kSlice, p += kSlice) {
     crc = static_cast<std::uint16_t>(
         t[15][(p[0] ^ crc) & 0xFF] ^ t[14][(p[1] ^ (crc >> 8)) & 0xFF] ^ t[13][p[2]] ^ t[12][p[3]] ^
@@ -53,6 +53,129 @@ std::uint16_t crc16(std::span<const std::uint8_t> bytes, std::uint16_t crc) {
   }
   for (; n > 0; --n, ++p) crc = static_cast<std::uint16_t>((crc >> 8) ^ t[0][(crc ^ *p) & 0xFF]);
   return crc;
+}
+
+#if defined(__x86_64__)
+// Long runs fold 64 bytes a step with carry-less multiplication (PCLMULQDQ), as zlib does for
+// CRC-32 ("Fast CRC Computation for Generic Polynomials Using PCLMULQDQ", Intel, 2009). The
+// 16-bit CRC of a message is the 32-bit one for the polynomial times x^16, shifted: the
+// reflected 32-bit remainder holds it in its low half. The constants are x^n mod that
+// polynomial, bit-reflected and shifted left by one, and the Barrett quotient x^64 / P.
+namespace folding {
+
+using Poly = unsigned __int128;
+
+constexpr Poly kPolynomial = Poly{0x18005} << 16;  // x^16 (x^16 + x^15 + x^2 + 1)
+
+constexpr int degree(Poly p) {
+  int d = -1;
+  for (; p != 0; p >>= 1) ++d;
+  return d;
+}
+// x^n mod P, one multiplication by x at a time.
+constexpr Poly x_power_mod(int n) {
+  Poly r = 1;
+  for (int i = 0; i < n; ++i) {
+    r <<= 1;
+    if (degree(r) == degree(kPolynomial)) r ^= kPolynomial;
+  }
+  return r;
+}
+constexpr Poly quotient(Poly a, Poly p) {
+  Poly q = 0;
+  while (degree(a) >= degree(p)) {
+    q |= Poly{1} << (degree(a) - degree(p));
+    a ^= p << (degree(a) - degree(p));
+  }
+  return q;
+}
+constexpr std::uint64_t reflect(Poly v, int bits) {
+  std::uint64_t r = 0;
+  for (int i = 0; i < bits; ++i) r |= static_cast<std::uint64_t>((v >> i) & 1) << (bits - 1 - i);
+  return r;
+}
+// x^n mod P, reflected in 32 bits and shifted by one.
+constexpr std::uint64_t k(int n) {
+  return reflect(x_power_mod(n), 32) << 1;
+}
+
+constexpr std::uint64_t kFold4[2] = {k(4 * 128 + 32), k(4 * 128 - 32)};
+constexpr std::uint64_t kFold1[2] = {k(128 + 32), k(128 - 32)};
+constexpr std::uint64_t kFold64 = k(64);
+constexpr std::uint64_t kBarrett[2] = {reflect(kPolynomial, 33),
+                                       reflect(quotient(Poly{1} << 64, kPolynomial), 33)};
+
+#define TRAMLIX_CLMUL __attribute__((target("pclmul,sse4.1")))
+
+TRAMLIX_CLMUL inline __m128i load(const std::uint8_t* at) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+TRAMLIX_CLMUL inline __m128i pair(const std::uint64_t (&k)[2]) {
+  return _mm_set_epi64x(static_cast<long long>(k[1]), static_cast<long long>(k[0]));
+}
+
+// Folds `x` forward by the distance `k` stands for and adds `next`.
+TRAMLIX_CLMUL inline __m128i fold(__m128i x, __m128i k, __m128i next) {
+  return _mm_xor_si128(
+      _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+}
+
+// `n` is at least 64 and a multiple of 16.
+TRAMLIX_CLMUL std::uint16_t crc16_folded(const std::uint8_t* p, std::size_t n, std::uint16_t crc) {
+  __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(crc));
+  __m128i x2 = load(p + 16), x3 = load(p + 32), x4 = load(p + 48);
+  p += 64, n -= 64;
+  const __m128i fold4 = pair(kFold4);
+  for (; n >= 64; p += 64, n -= 64) {
+    x1 = fold(x1, fold4, load(p));
+    x2 = fold(x2, fold4, load(p + 16));
+    x3 = fold(x3, fold4, load(p + 32));
+    x4 = fold(x4, fold4, load(p + 48));
+  }
+  const __m128i fold1 = pair(kFold1);
+  x1 = fold(fold(fold(x1, fold1, x2), fold1, x3), fold1, x4);
+  for (; n >= 16; p += 16, n -= 16) x1 = fold(x1, fold1, load(p));
+
+  // 128 bits to 64, then Barrett reduction to 32.
+  const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+  x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, fold1, 0x10));
+  x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, low32),
+                                          _mm_set_epi64x(0, static_cast<long long>(kFold64)), 0x00),
+                     _mm_srli_si128(x1, 4));
+  const __m128i barrett = pair(kBarrett);
+  const __m128i q =
+      _mm_and_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, low32), barrett, 0x10), low32);
+  x1 = _mm_xor_si128(x1, _mm_clmulepi64_si128(q, barrett, 0x00));
+  return static_cast<std::uint16_t>(_mm_extract_epi32(x1, 1));
+}
+
+#undef TRAMLIX_CLMUL
+
+bool available() {
+  static const bool supported = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  }();
+  return supported;
+}
+
+}  // namespace folding
+#endif
+
+}  // namespace
+
+std::uint16_t crc16(std::span<const std::uint8_t> bytes, std::uint16_t crc) {
+  const std::uint8_t* p = bytes.data();
+  std::size_t n = bytes.size();
+#if defined(__x86_64__)
+  if (n >= 64 && folding::available()) {
+    const std::size_t folded = n & ~std::size_t{15};
+    crc = folding::crc16_folded(p, folded, crc);
+    p += folded, n -= folded;
+  }
+#endif
+  return crc16_by_table(p, n, crc);
 }
 
 namespace {

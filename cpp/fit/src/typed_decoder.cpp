@@ -109,6 +109,7 @@ struct TypedDecoder::State {
   }
 
   Decoder decoder;
+  RawRecord record;
   RawMessage raw;
   RawValue scratch;
   transforms::Accumulator accumulator;
@@ -117,6 +118,7 @@ struct TypedDecoder::State {
   std::array<DefinitionPlan, 16> plans;
   std::function<void(const Message&)> observer;
   transforms::Flags flags;
+  bool failed = false;  // a message that did not decode ends the walk, as a decoder error does
 };
 
 DefinitionPlan& TypedDecoder::State::plan_for(const RawMessage& raw) {
@@ -300,13 +302,48 @@ TypedDecoder::~TypedDecoder() = default;
 
 std::expected<bool, FitError> TypedDecoder::next(Message& message) {
   State& state = *state_;
-  const auto more = state.decoder.next(state.raw);
+  const auto more = next(state.record);
   if (!more || !*more) return more;
-  if (state.raw.new_file && !state.accumulator.empty()) state.accumulator.clear();
-  if (state.raw.global_number == kFieldDescription) state.register_developer_field(state.raw);
+  if (auto ok = decode(state.record, message); !ok) return std::unexpected(ok.error());
+  return true;
+}
+
+std::expected<bool, FitError> TypedDecoder::next(RawRecord& record) {
+  State& state = *state_;
+  if (state.failed) return false;
+  const auto more = state.decoder.next(record);
+  if (!more || !*more) return more;
+  if (record.new_file && !state.accumulator.empty()) state.accumulator.clear();
+  if (record.definition->global_number == kFieldDescription) {
+    if (auto ok = Decoder::decode(record, state.raw); !ok) {
+      state.failed = true;
+      return std::unexpected(ok.error());
+    }
+    state.register_developer_field(state.raw);
+  }
+  return true;
+}
+
+std::expected<void, FitError> TypedDecoder::decode(const RawRecord& record, Message& message) {
+  State& state = *state_;
+  if (auto ok = Decoder::decode(record, state.raw); !ok) {
+    state.failed = true;
+    return ok;
+  }
   state.decode(state.raw, message);
   if (state.observer) state.observer(message);
-  return true;
+  return {};
+}
+
+std::uint64_t TypedDecoder::accumulate(std::uint16_t message, std::string_view target,
+                                       std::uint64_t value, std::uint8_t bits,
+                                       std::optional<double> scale) {
+  return state_->accumulator.accumulate(message, target, value, bits, scale);
+}
+
+void TypedDecoder::seed(std::uint16_t message, std::string_view field, std::uint64_t total,
+                        std::optional<double> scale) {
+  state_->accumulator.seed(message, field, total, scale);
 }
 
 std::size_t TypedDecoder::record_offset() const {

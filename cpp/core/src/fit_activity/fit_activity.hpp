@@ -7,9 +7,11 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fit/error.hpp"
+#include "fit/field_reader.hpp"
 #include "fit/value.hpp"
 #include "tramlix/error.hpp"
 #include "tramlix/model.hpp"
@@ -35,6 +37,12 @@ std::vector<fit::Message> activity_messages(const ActivityFile& file, Omissions*
 // into `omitted`, when given.
 std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omitted = nullptr);
 
+// The same file with every record built as a message first and encoded with the others, as the
+// encoder resolves any message: what write(), which writes records straight from the points, is
+// checked against.
+std::expected<std::string, Error> write_messages(const ActivityFile& file,
+                                                 Omissions* omitted = nullptr);
+
 // Maps decoded messages, in file order, onto one activity file. Records become points and
 // sessions close the activities they belong to: a session closes the points recorded since the
 // last one, except that two or more sessions in a row, all with a start time, share the points
@@ -52,6 +60,17 @@ class ActivityMapper {
 
   void add(const fit::Message& message);
 
+  // Whether add() looks at messages with this global number at all: others need no decoding.
+  static bool reads(std::uint16_t global_number);
+
+  // The record fields a point is made of: what a FieldReader reads for add_record().
+  static std::span<const std::string_view> record_fields();
+
+  // A record that `records`, a FieldReader over record_fields(), reads() straight from its
+  // bytes: the same point as add() makes of the decoded message.
+  void add_record(fit::FieldReader& records, const fit::RawRecord& record,
+                  fit::TypedDecoder& decoder);
+
   // The mapped file; "no record messages found" when no activity holds a point.
   std::expected<ActivityFile, Error> finish() &&;
 
@@ -66,6 +85,7 @@ class ActivityMapper {
     bool seen = false;
   };
 
+  TrackPoint& new_point();
   void add_record(const fit::Message& message);
   void add_session(const fit::Message& message);
   void add_device(const fit::Message& message, bool about_creator);
@@ -88,11 +108,18 @@ struct DecodeStop {
   std::size_t offset;  // of the record (or chained file header) that failed
 };
 
-// Feeds the messages of `bytes`, decoded with every transform on, to `mapper` in file order.
+// How map_messages() takes the messages to the mapper. Both give the same file.
+enum class Decoding {
+  Direct,  // records read straight from their bytes; what the mapper ignores not decoded
+  Typed,   // every message decoded in full by the typed decoder
+};
+
+// Feeds the messages of `bytes`, as decoded with every transform on, to `mapper` in file order.
 // Returns what ended the walk early, if anything; the messages before it have been added. No
 // CRC is checked. With `read_cut_files`, a file cut short is read up to the end of the bytes.
 std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, ActivityMapper& mapper,
-                                       bool read_cut_files = false);
+                                       bool read_cut_files = false,
+                                       Decoding decoding = Decoding::Direct);
 
 // Reads what a damaged FIT file still holds: checksums that do not match are ignored, a file cut
 // short is read as far as it goes, and decoding stops at the first record that does not decode,

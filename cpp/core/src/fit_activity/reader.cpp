@@ -7,7 +7,10 @@
 #include <string_view>
 #include <utility>
 
+#include "fit/decoder.hpp"
+#include "fit/field_reader.hpp"
 #include "fit/framing.hpp"
+#include "fit/profile_numbers.hpp"
 #include "fit/typed_decoder.hpp"
 #include "fit_activity/fit_activity.hpp"
 #include "reading.hpp"
@@ -22,38 +25,46 @@ constexpr Format kFormat = Format::Fit;
 
 using fit::Value;
 
-std::optional<double> numeric(const Value& value) {
-  if (const auto* n = value.get<std::int64_t>()) return static_cast<double>(*n);
-  if (const auto* n = value.get<std::uint64_t>()) return static_cast<double>(*n);
-  if (const auto* n = value.get<double>()) return *n;
+// The conversions below take a Value of a decoded message or a Number read straight from the
+// bytes (which answers get<T>() alike), so that both ways to a point follow one set of rules.
+
+template <class V>
+[[gnu::always_inline]] inline std::optional<double> numeric(const V& value) {
+  if (const auto* n = value.template get<std::int64_t>()) return static_cast<double>(*n);
+  if (const auto* n = value.template get<std::uint64_t>()) return static_cast<double>(*n);
+  if (const auto* n = value.template get<double>()) return *n;
   return std::nullopt;
 }
 
-std::optional<std::uint64_t> non_negative_integer(const Value& value) {
-  if (const auto* n = value.get<std::uint64_t>()) return *n;
-  const auto* n = value.get<std::int64_t>();
+template <class V>
+[[gnu::always_inline]] inline std::optional<std::uint64_t> non_negative_integer(const V& value) {
+  if (const auto* n = value.template get<std::uint64_t>()) return *n;
+  const auto* n = value.template get<std::int64_t>();
   if (n && *n >= 0) return static_cast<std::uint64_t>(*n);
   return std::nullopt;
 }
 
-template <class T>
-std::optional<T> unsigned_up_to(const Value& value, std::uint64_t max) {
+template <class T, class V>
+std::optional<T> unsigned_up_to(const V& value, std::uint64_t max) {
   const auto n = non_negative_integer(value);
   if (!n || *n > max) return std::nullopt;
   return static_cast<T>(*n);
 }
 
-std::optional<std::uint16_t> unsigned16(const Value& value) {
+template <class V>
+std::optional<std::uint16_t> unsigned16(const V& value) {
   return unsigned_up_to<std::uint16_t>(value, std::numeric_limits<std::uint16_t>::max());
 }
 
-std::optional<std::int16_t> signed16(const Value& value) {
+template <class V>
+[[gnu::always_inline]] inline std::optional<std::int16_t> signed16(const V& value) {
   constexpr std::int64_t kMin = std::numeric_limits<std::int16_t>::min();
   constexpr std::int64_t kMax = std::numeric_limits<std::int16_t>::max();
-  if (const auto* n = value.get<std::int64_t>(); n && *n >= kMin && *n <= kMax) {
+  if (const auto* n = value.template get<std::int64_t>(); n && *n >= kMin && *n <= kMax) {
     return static_cast<std::int16_t>(*n);
   }
-  if (const auto* n = value.get<std::uint64_t>(); n && *n <= static_cast<std::uint64_t>(kMax)) {
+  if (const auto* n = value.template get<std::uint64_t>();
+      n && *n <= static_cast<std::uint64_t>(kMax)) {
     return static_cast<std::int16_t>(*n);
   }
   return std::nullopt;
@@ -72,8 +83,9 @@ std::optional<std::string> text(const Value& value) {
   return is_valid_utf8(*view) ? std::string(*view) : utf8_lossy(*view);
 }
 
-std::optional<UtcInstant> timestamp(const Value& value) {
-  const auto* t = value.get<fit::Timestamp>();
+template <class V>
+[[gnu::always_inline]] inline std::optional<UtcInstant> timestamp(const V& value) {
+  const auto* t = value.template get<fit::Timestamp>();
   if (!t) return std::nullopt;
   constexpr std::uint32_t kNanosPerSecond = 1'000'000'000;
   const std::int64_t carry = t->nanoseconds / kNanosPerSecond;
@@ -81,10 +93,110 @@ std::optional<UtcInstant> timestamp(const Value& value) {
   return UtcInstant{t->unix_seconds + carry, t->nanoseconds % kNanosPerSecond};
 }
 
-std::optional<double> degrees(const Value& value) {
+template <class V>
+std::optional<double> degrees(const V& value) {
   const auto semicircles = numeric(value);
   if (!semicircles) return std::nullopt;
   return *semicircles / kSemicirclesPerDegree;
+}
+
+// The record fields a point is made of, by their profile names (in the order of PointField).
+enum class PointField : std::uint8_t {
+  Timestamp,
+  PositionLat,
+  PositionLong,
+  Altitude,
+  EnhancedAltitude,
+  Distance,
+  Speed,
+  EnhancedSpeed,
+  HeartRate,
+  Cadence,
+  Power,
+  Temperature,
+};
+constexpr std::string_view kPointFields[] = {
+    "timestamp",         "position_lat", "position_long", "altitude",
+    "enhanced_altitude", "distance",     "speed",         "enhanced_speed",
+    "heart_rate",        "cadence",      "power",         "temperature",
+};
+
+// Runs for every field of every record decoded in full: dispatch on the name's length, then
+// compare.
+std::optional<PointField> point_field(std::string_view name) {
+  const auto is = [&](PointField field) {
+    return name == kPointFields[static_cast<std::size_t>(field)] ? std::optional(field)
+                                                                 : std::nullopt;
+  };
+  switch (name.size()) {
+    case 5:
+      return name[0] == 's' ? is(PointField::Speed) : is(PointField::Power);
+    case 7:
+      return is(PointField::Cadence);
+    case 8:
+      return name[0] == 'a' ? is(PointField::Altitude) : is(PointField::Distance);
+    case 9:
+      return is(PointField::Timestamp);
+    case 10:
+      return is(PointField::HeartRate);
+    case 11:
+      return is(PointField::Temperature);
+    case 12:
+      return is(PointField::PositionLat);
+    case 13:
+      return is(PointField::PositionLong);
+    case 14:
+      return is(PointField::EnhancedSpeed);
+    case 17:
+      return is(PointField::EnhancedAltitude);
+  }
+  return std::nullopt;
+}
+
+// A record field onto its point: a value of the wrong kind clears the target, and the plain
+// speed and altitude win over their enhanced_ counterparts whenever they hold a number (the
+// enhanced value only fills a gap).
+template <class V>
+[[gnu::always_inline]] inline void set_point_field(TrackPoint& point, PointField field,
+                                                   const V& value) {
+  switch (field) {
+    case PointField::Timestamp:
+      point.time = timestamp(value);
+      break;
+    case PointField::PositionLat:
+      point.latitude = degrees(value);
+      break;
+    case PointField::PositionLong:
+      point.longitude = degrees(value);
+      break;
+    case PointField::Altitude:
+      point.elevation_m = numeric(value);
+      break;
+    case PointField::EnhancedAltitude:
+      if (!point.elevation_m) point.elevation_m = numeric(value);
+      break;
+    case PointField::Distance:
+      point.distance_m = numeric(value);
+      break;
+    case PointField::Speed:
+      point.speed_mps = numeric(value);
+      break;
+    case PointField::EnhancedSpeed:
+      if (!point.speed_mps) point.speed_mps = numeric(value);
+      break;
+    case PointField::HeartRate:
+      point.heart_rate_bpm = unsigned16(value);
+      break;
+    case PointField::Cadence:
+      point.cadence_rpm = unsigned16(value);
+      break;
+    case PointField::Power:
+      point.power_watts = unsigned16(value);
+      break;
+    case PointField::Temperature:
+      point.temperature_c = signed16(value);
+      break;
+  }
 }
 
 // Fields worth a look: a developer field has a name of its author's choosing, which may
@@ -178,14 +290,21 @@ bool apply_device_fields(const fit::Message& message, DeviceInfo& device) {
 
 }  // namespace
 
+bool ActivityMapper::reads(std::uint16_t global_number) {
+  namespace mesg = fit::profile::mesg;
+  return global_number == mesg::kRecord.number || global_number == mesg::kSession.number ||
+         global_number == mesg::kFileId.number || global_number == mesg::kDeviceInfo.number;
+}
+
+std::span<const std::string_view> ActivityMapper::record_fields() {
+  return kPointFields;
+}
+
 void ActivityMapper::add(const fit::Message& message) {
   const std::string_view name = message.name;
   switch (name.size()) {
     case 6:
-      if (name == "record") {
-        if (!sessions_.empty()) close_sessions();
-        add_record(message);
-      }
+      if (name == "record") add_record(message);
       break;
     case 7:
       if (name == "session") {
@@ -200,55 +319,28 @@ void ActivityMapper::add(const fit::Message& message) {
   }
 }
 
-// Runs for every field of every record: dispatch on the name's length, then compare.
+TrackPoint& ActivityMapper::new_point() {
+  if (!sessions_.empty()) close_sessions();
+  return points_.emplace_back();
+}
+
 void ActivityMapper::add_record(const fit::Message& message) {
-  TrackPoint& point = points_.emplace_back();
+  TrackPoint& point = new_point();
   for (const fit::Field& field : message.fields) {
     if (!carried(field)) continue;
-    const std::string_view name = field.name;
-    const Value& value = field.value;
-    switch (name.size()) {
-      case 5:
-        if (name == "speed") {
-          point.speed_mps = numeric(value);
-        } else if (name == "power") {
-          point.power_watts = unsigned16(value);
-        }
-        break;
-      case 7:
-        if (name == "cadence") point.cadence_rpm = unsigned16(value);
-        break;
-      case 8:
-        if (name == "altitude") {
-          point.elevation_m = numeric(value);
-        } else if (name == "distance") {
-          point.distance_m = numeric(value);
-        }
-        break;
-      case 9:
-        if (name == "timestamp") point.time = timestamp(value);
-        break;
-      case 10:
-        if (name == "heart_rate") point.heart_rate_bpm = unsigned16(value);
-        break;
-      case 11:
-        if (name == "temperature") point.temperature_c = signed16(value);
-        break;
-      case 12:
-        if (name == "position_lat") point.latitude = degrees(value);
-        break;
-      case 13:
-        if (name == "position_long") point.longitude = degrees(value);
-        break;
-      case 14:
-        // The plain field wins whenever it holds a number; enhanced only fills a gap.
-        if (name == "enhanced_speed" && !point.speed_mps) point.speed_mps = numeric(value);
-        break;
-      case 17:
-        if (name == "enhanced_altitude" && !point.elevation_m) point.elevation_m = numeric(value);
-        break;
-    }
+    if (const auto target = point_field(field.name)) set_point_field(point, *target, field.value);
   }
+}
+
+[[gnu::flatten]] void ActivityMapper::add_record(fit::FieldReader& records,
+                                                 const fit::RawRecord& record,
+                                                 fit::TypedDecoder& decoder) {
+  TrackPoint& point = new_point();
+  // Compiled into each kind of field the reader reads, so that its kind of number is known.
+  records.read(record, decoder,
+               [&] [[gnu::always_inline]] (std::uint8_t field, const fit::Number& value) {
+                 set_point_field(point, static_cast<PointField>(field), value);
+               });
 }
 
 void ActivityMapper::add_session(const fit::Message& message) {
@@ -302,7 +394,7 @@ void ActivityMapper::apply(const Session& session) {
 // Sessions written together, after the records they sum up, cannot each close the points before
 // them: when all of them know their start, the points are shared out by time instead. Otherwise
 // each session in turn closes what is pending, the first all of it.
-void ActivityMapper::close_sessions() {
+[[gnu::noinline]] void ActivityMapper::close_sessions() {
   const bool by_time =
       sessions_.size() > 1 && std::ranges::all_of(sessions_, [](const Session& session) {
         return session.values.start_time.has_value();
@@ -407,7 +499,7 @@ std::expected<ActivityFile, Error> ActivityMapper::finish() && {
 }
 
 std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, ActivityMapper& mapper,
-                                       bool read_cut_files) {
+                                       bool read_cut_files, Decoding decoding) {
   auto decoder = fit::DecoderBuilder(bytes)
                      .apply_scale_and_offset(true)
                      .expand_components(true)
@@ -416,11 +508,25 @@ std::optional<DecodeStop> map_messages(std::span<const std::uint8_t> bytes, Acti
                      .convert_date_times(true)
                      .read_cut_files(read_cut_files)
                      .build();
+  const bool direct = decoding == Decoding::Direct;
+  fit::FieldReader records(fit::profile::mesg::kRecord.number, ActivityMapper::record_fields());
+  fit::RawRecord record;
   fit::Message message;  // one message's storage serves the whole file
   for (;;) {
-    auto more = decoder.next(message);
+    auto more = decoder.next(record);
     if (!more) return DecodeStop{more.error(), decoder.record_offset()};
     if (!*more) return std::nullopt;
+    if (direct) {
+      // Records straight from their bytes; messages the mapping ignores are not decoded at all.
+      if (records.reads(record)) {
+        mapper.add_record(records, record, decoder);
+        continue;
+      }
+      if (!ActivityMapper::reads(record.definition->global_number)) continue;
+    }
+    if (auto decoded = decoder.decode(record, message); !decoded) {
+      return DecodeStop{decoded.error(), decoder.record_offset()};
+    }
     mapper.add(message);
   }
 }
@@ -429,9 +535,10 @@ std::expected<ActivityFile, Error> read(std::span<const std::uint8_t> bytes) {
   if (auto intact = fit::check_integrity(bytes); !intact) {
     return std::unexpected(Error::invalid_data(kFormat.label(), intact.error().display()));
   }
-  // Real files spend some 20 to 60 bytes per record, other messages included: room for one
-  // point per 32 bytes spares most of the growing, and pages never written cost nothing.
-  ActivityMapper mapper(bytes.size() / 32);
+  // Real files spend some 20 to 60 bytes per record, other messages included, and files this
+  // library writes about 26: room for one point per 16 bytes spares the growing, which copies
+  // the points and briefly holds them twice, and pages never written cost nothing.
+  ActivityMapper mapper(bytes.size() / 16);
   if (const auto stop = map_messages(bytes, mapper)) {
     return std::unexpected(
         Error::invalid_data(kFormat.label(), stop->error.display()).at(ByteOffset{stop->offset}));

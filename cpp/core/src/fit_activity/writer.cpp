@@ -65,12 +65,18 @@ Value unsigned_value(std::uint64_t n) {
 // Both coordinates share the longitude range: a latitude past 90 is kept as the model has it.
 // The top of the range stops one short of 0x7FFFFFFF, the sint32 invalid marker (180 degrees
 // would be 2^31, which does not fit at all): the last 2 cm before the antimeridian move west
-// rather than lose the coordinate. NaN has no position and writes none.
-std::optional<std::int64_t> semicircles(double degrees) {
-  if (std::isnan(degrees)) return std::nullopt;
+// rather than lose the coordinate. NaN has no position and writes none (false).
+bool semicircles(double degrees, std::int64_t& value) {
+  if (degrees >= -180.0 && degrees <= 180.0) {
+    value =
+        std::min<std::int64_t>(fit::round_half_away(degrees * kSemicirclesPerDegree), 2147483646);
+    return true;
+  }
+  if (std::isnan(degrees)) return false;
   constexpr double kLargest = 2147483646.0;
-  return static_cast<std::int64_t>(
+  value = static_cast<std::int64_t>(
       std::min(std::round(std::clamp(degrees, -180.0, 180.0) * kSemicirclesPerDegree), kLargest));
+  return true;
 }
 
 // A NaN coordinate of a record is counted as left out; lap and session positions repeat a
@@ -78,8 +84,8 @@ std::optional<std::int64_t> semicircles(double degrees) {
 void add_position(std::vector<Field>& fields, FieldId id, const std::optional<double>& degrees,
                   Omissions* omitted = nullptr) {
   if (!degrees) return;
-  if (const auto value = semicircles(*degrees)) {
-    add(fields, id, Value(*value), "semicircles");
+  if (std::int64_t value = 0; semicircles(*degrees, value)) {
+    add(fields, id, Value(value), "semicircles");
   } else if (omitted) {
     omitted->add(Omission::NotFinite);
   }
@@ -450,6 +456,145 @@ void count_lost(const ActivityFile& file, std::span<const Message> messages,
   }
 }
 
+// The record fields of a point, in the order written.
+enum RecordField {
+  kTime,
+  kLatitude,
+  kLongitude,
+  kAltitude,
+  kHeartRate,
+  kCadence,
+  kDistance,
+  kSpeed,
+  kPower,
+  kTemperature,
+  kRecordFieldCount
+};
+
+// How the encoder writes each record field, as the profile describes it (its base type, scale
+// and offset): fixed here so that every conversion compiles to a few instructions. Writing the
+// same points through the encoder's messages gives the same bytes.
+struct RecordEncoding {
+  std::uint8_t number;
+  std::uint8_t code;
+  double scale = 1.0;
+  double offset = 0.0;
+  bool scaled = false;
+};
+constexpr RecordEncoding kRecordEncodings[kRecordFieldCount] = {
+    {field::record::kTimestamp.number, fit::base_type::kUint32},
+    {field::record::kPositionLat.number, fit::base_type::kSint32},
+    {field::record::kPositionLong.number, fit::base_type::kSint32},
+    {field::record::kAltitude.number, fit::base_type::kUint16, 5.0, 500.0, true},
+    {field::record::kHeartRate.number, fit::base_type::kUint8},
+    {field::record::kCadence.number, fit::base_type::kUint8},
+    {field::record::kDistance.number, fit::base_type::kUint32, 100.0, 0.0, true},
+    {field::record::kSpeed.number, fit::base_type::kUint16, 1000.0, 0.0, true},
+    {field::record::kPower.number, fit::base_type::kUint16},
+    {field::record::kTemperature.number, fit::base_type::kSint8},
+};
+constexpr std::uint8_t size_of(RecordField field) {
+  return fit::base_type::kElementSize[kRecordEncodings[field].code];
+}
+
+// Records written straight from the points, field by field as the encoder writes record(point):
+// one layout per combination of fields present.
+class RecordWriter {
+ public:
+  RecordWriter(fit::FileEncoder& encoder, Omissions& omitted)
+      : encoder_(encoder), omitted_(omitted) {
+    layouts_.fill(kNoLayout);
+  }
+
+  void write(const TrackPoint& point) {
+    // The fields present, in the order of record(), as bits from the lowest.
+    std::int64_t latitude = 0;
+    std::int64_t longitude = 0;
+    const bool has_latitude = position(point.latitude, latitude);
+    const bool has_longitude = position(point.longitude, longitude);
+    const unsigned present = unsigned{point.time.has_value()} |
+                             unsigned{has_latitude} << kLatitude |
+                             unsigned{has_longitude} << kLongitude |
+                             unsigned{point.elevation_m.has_value()} << kAltitude |
+                             unsigned{point.heart_rate_bpm.has_value()} << kHeartRate |
+                             unsigned{point.cadence_rpm.has_value()} << kCadence |
+                             unsigned{point.distance_m.has_value()} << kDistance |
+                             unsigned{point.speed_mps.has_value()} << kSpeed |
+                             unsigned{point.power_watts.has_value()} << kPower |
+                             unsigned{point.temperature_c.has_value()} << kTemperature;
+    std::uint8_t* to = encoder_.write_record(layout(present));
+    if (point.time) {
+      integer<kTime>(to, std::int64_t{point.time->seconds} - fit::kFitEpochUnixSeconds);
+    }
+    if (has_latitude) integer<kLatitude>(to, latitude);
+    if (has_longitude) integer<kLongitude>(to, longitude);
+    if (point.elevation_m) number<kAltitude>(to, *point.elevation_m);
+    if (point.heart_rate_bpm) integer<kHeartRate>(to, *point.heart_rate_bpm);
+    if (point.cadence_rpm) integer<kCadence>(to, *point.cadence_rpm);
+    if (point.distance_m) number<kDistance>(to, *point.distance_m);
+    if (point.speed_mps) number<kSpeed>(to, *point.speed_mps);
+    if (point.power_watts) integer<kPower>(to, *point.power_watts);
+    if (point.temperature_c) integer<kTemperature>(to, *point.temperature_c);
+  }
+
+  // The most a point's record takes, header included.
+  static constexpr std::size_t largest_record() {
+    std::size_t size = 1;
+    for (std::size_t i = 0; i < kRecordFieldCount; ++i) {
+      size += size_of(static_cast<RecordField>(i));
+    }
+    return size;
+  }
+
+ private:
+  static constexpr std::size_t kNoLayout = ~std::size_t{0};
+
+  std::size_t layout(unsigned present) {
+    std::size_t& id = layouts_[present];
+    if (id == kNoLayout) {
+      std::vector<fit::LayoutField> fields;
+      for (std::size_t i = 0; i < kRecordFieldCount; ++i) {
+        if (present & (1u << i)) {
+          fields.push_back({kRecordEncodings[i].number, size_of(static_cast<RecordField>(i)),
+                            kRecordEncodings[i].code});
+        }
+      }
+      id = encoder_.define_layout(mesg::kRecord.number, fields);
+    }
+    return id;
+  }
+
+  // A NaN coordinate is left out, and counted.
+  bool position(const std::optional<double>& degrees, std::int64_t& value) {
+    if (!degrees) return false;
+    if (semicircles(*degrees, value)) return true;
+    omitted_.add(Omission::NotFinite);
+    return false;
+  }
+
+  template <RecordField field>
+  void integer(std::uint8_t*& to, std::int64_t value) {
+    if (const auto loss = fit::store_integer(to, value, kRecordEncodings[field].code)) {
+      omitted_.add(omission_for(*loss));
+    }
+    to += size_of(field);
+  }
+
+  template <RecordField field>
+  void number(std::uint8_t*& to, double value) {
+    constexpr RecordEncoding encoding = kRecordEncodings[field];
+    if (const auto loss = fit::store_number(to, value, encoding.code, encoding.scaled,
+                                            encoding.scale, encoding.offset)) {
+      omitted_.add(omission_for(*loss));
+    }
+    to += size_of(field);
+  }
+
+  fit::FileEncoder& encoder_;
+  Omissions& omitted_;
+  std::array<std::size_t, 1u << kRecordFieldCount> layouts_;
+};
+
 }  // namespace
 
 std::vector<Message> activity_messages(const ActivityFile& file, Omissions* omissions) {
@@ -485,7 +630,67 @@ std::vector<Message> activity_messages(const ActivityFile& file, Omissions* omis
   return messages;
 }
 
-std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omitted) {
+std::expected<std::string, Error> write(const ActivityFile& file, Omissions* omissions) {
+  Omissions unused;
+  Omissions& omitted = omissions ? *omissions : unused;
+  const auto failed = [](const fit::FitError& error) {
+    return std::unexpected(Error::encode(Format(Format::Fit).label(), error.display()));
+  };
+
+  // Reserved once: every point's record at its largest, with room for the definitions and the
+  // other messages (pages of a reservation that are never written cost nothing). Only points
+  // that change their fields often make the buffer grow.
+  fit::OutputStream out;
+  out.reserve(file.point_count() * RecordWriter::largest_record() + 65536 +
+              4096 * file.activities.size());
+  std::vector<fit::LostValue> lost;
+  fit::FileEncoder encoder(out, kProtocolVersion, fit::profile::kProfileVersion, &lost);
+  // The messages other than records, in the order written: what lost values point into.
+  std::vector<Message> messages;
+  const auto write_message = [&](Message message) -> std::optional<fit::FitError> {
+    messages.push_back(std::move(message));
+    if (auto written = encoder.write(messages.back()); !written) return written.error();
+    return std::nullopt;
+  };
+
+  std::optional<UtcInstant> created;
+  for (const Activity& activity : file.activities) {
+    created = activity.effective_start_time();
+    if (created) break;
+  }
+  DeviceTexts texts;
+  if (file.device_info) texts = device_texts(*file.device_info, omitted);
+  if (auto error = write_message(file_id(created, file.device_info, texts))) return failed(*error);
+  if (file.device_info) {
+    if (auto error = write_message(device_info(created, *file.device_info, texts))) {
+      return failed(*error);
+    }
+  }
+
+  RecordWriter records(encoder, omitted);
+  for (const Activity& activity : file.activities) {
+    for (const Segment& segment : activity.segments) {
+      for (const TrackPoint& point : segment.points) records.write(point);
+    }
+    const std::optional<Totals> summary = totals(activity);
+    if (!summary) {
+      count_untimed(activity, omitted);
+      continue;
+    }
+    if (auto error = write_message(lap(*summary))) return failed(*error);
+    if (auto error = write_message(session(activity, *summary, omitted))) return failed(*error);
+    if (auto error = write_message(activity_message(*summary))) return failed(*error);
+  }
+  if (auto finished = encoder.finish(); !finished) return failed(finished.error());
+  if (omissions) count_lost(file, messages, lost, omitted);
+  return out.take_string();
+}
+
+}  // namespace tramlix::fit_activity
+
+namespace tramlix::fit_activity {
+
+std::expected<std::string, Error> write_messages(const ActivityFile& file, Omissions* omitted) {
   const std::vector<Message> messages = activity_messages(file, omitted);
   const fit::Encoder encoder(kProtocolVersion, fit::profile::kProfileVersion);
   std::vector<fit::LostValue> lost;

@@ -28,6 +28,13 @@ struct DeveloperFieldDefinition {
   std::uint8_t developer_data_index;
 };
 
+// A field 253 that gives the decoder the time for the compressed-timestamp messages after it:
+// where its 4 bytes sit in a data message, and whether it is uint32 or uint32z.
+struct TimestampField {
+  std::uint16_t offset;
+  std::uint8_t base_type;
+};
+
 struct MessageDefinition {
   std::uint8_t reserved = 0;
   std::uint8_t architecture = 0;
@@ -38,6 +45,7 @@ struct MessageDefinition {
   // Bytes of a data message body, and of a compressed-timestamp one (field 253 takes none).
   std::size_t data_size = 0;
   std::size_t compressed_data_size = 0;
+  std::vector<TimestampField> timestamp_fields;  // in definition order
 
   // Reads a definition body from `in`, positioned after the record header byte, into `out`.
   // `out` keeps its lists' storage, so redefining a local type does not allocate again.

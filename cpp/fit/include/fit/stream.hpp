@@ -7,6 +7,7 @@
 #include <expected>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "fit/error.hpp"
@@ -58,27 +59,45 @@ class InputStream {
   std::size_t position_;
 };
 
+// Kept in a std::string, so that a finished file is handed on without a copy.
 class OutputStream {
  public:
   OutputStream() = default;
   explicit OutputStream(std::size_t capacity) { bytes_.reserve(capacity); }
 
   std::size_t size() const { return bytes_.size(); }
-  const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-  std::vector<std::uint8_t> take() { return std::move(bytes_); }
+  std::span<const std::uint8_t> bytes() const {
+    return {reinterpret_cast<const std::uint8_t*>(bytes_.data()), bytes_.size()};
+  }
+  std::vector<std::uint8_t> take() {
+    const auto run = bytes();
+    std::vector<std::uint8_t> taken(run.begin(), run.end());
+    bytes_ = {};
+    return taken;
+  }
+  std::string take_string() { return std::move(bytes_); }
 
-  void append_u8(std::uint8_t value) { bytes_.push_back(value); }
+  // Room for `capacity` bytes in all. A large reservation costs address space only: pages are
+  // backed as they are written.
+  void reserve(std::size_t capacity) { bytes_.reserve(capacity); }
+
+  void append_u8(std::uint8_t value) { bytes_.push_back(static_cast<char>(value)); }
   void append_u16_le(std::uint16_t value) {
-    bytes_.push_back(static_cast<std::uint8_t>(value));
-    bytes_.push_back(static_cast<std::uint8_t>(value >> 8));
+    append_u8(static_cast<std::uint8_t>(value));
+    append_u8(static_cast<std::uint8_t>(value >> 8));
   }
   void append_u32_le(std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-      bytes_.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
+    for (int shift = 0; shift < 32; shift += 8)
+      append_u8(static_cast<std::uint8_t>(value >> shift));
   }
   void append_bytes(std::span<const std::uint8_t> run) {
-    bytes_.insert(bytes_.end(), run.begin(), run.end());
+    bytes_.append(reinterpret_cast<const char*>(run.data()), run.size());
+  }
+  // `count` more bytes, for the caller to fill in; valid until the next append.
+  std::uint8_t* extend(std::size_t count) {
+    const std::size_t at = bytes_.size();
+    bytes_.resize(at + count);
+    return reinterpret_cast<std::uint8_t*>(bytes_.data()) + at;
   }
   // Drops everything from `size` on; a larger size changes nothing.
   void truncate(std::size_t size) {
@@ -88,12 +107,12 @@ class OutputStream {
   // Overwrite bytes written earlier; the range must already exist.
   void overwrite_u16_le(std::size_t offset, std::uint16_t value) {
     check_range(offset, 2);
-    bytes_[offset] = static_cast<std::uint8_t>(value);
-    bytes_[offset + 1] = static_cast<std::uint8_t>(value >> 8);
+    bytes_[offset] = static_cast<char>(value);
+    bytes_[offset + 1] = static_cast<char>(value >> 8);
   }
   void overwrite_u32_le(std::size_t offset, std::uint32_t value) {
     check_range(offset, 4);
-    for (int i = 0; i < 4; ++i) bytes_[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 4; ++i) bytes_[offset + i] = static_cast<char>(value >> (8 * i));
   }
 
  private:
@@ -103,7 +122,7 @@ class OutputStream {
     }
   }
 
-  std::vector<std::uint8_t> bytes_;
+  std::string bytes_;
 };
 
 }  // namespace fit

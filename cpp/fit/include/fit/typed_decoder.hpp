@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "fit/error.hpp"
 #include "fit/value.hpp"
@@ -17,6 +18,7 @@
 namespace fit {
 
 class TypedDecoder;
+struct RawRecord;
 
 class DecoderBuilder {
  public:
@@ -31,13 +33,14 @@ class DecoderBuilder {
   // Reads a file whose data section runs past the end of the bytes (a file cut short) up to
   // their end, instead of failing at its header. Off by default.
   DecoderBuilder& read_cut_files(bool on);
-  // Called with every finished message before it is returned.
+  // Called with every message decoded, before it is returned.
   DecoderBuilder& observer(std::function<void(const Message&)> observer);
 
   TypedDecoder build() const;
 
  private:
   friend class TypedDecoder;
+  struct RawRecord;
   std::span<const std::uint8_t> bytes_;
   std::function<void(const Message&)> observer_;
   bool scale_and_offset_ = true;
@@ -60,6 +63,24 @@ class TypedDecoder {
 
   // The same, yielding a new message; nullopt at the end.
   std::expected<std::optional<Message>, FitError> next();
+
+  // The next data message without decoding it, for consumers that read some messages straight
+  // from their bytes (see FieldReader) and decode() the others. Developer field descriptions
+  // and chained files take effect whether their messages are decoded or not.
+  std::expected<bool, FitError> next(RawRecord& record);
+
+  // Decodes `record`, which the last call to next(RawRecord&) gave, as next(Message&) would.
+  std::expected<void, FitError> decode(const RawRecord& record, Message& message);
+
+  // Adds a component's value to its running total (kept per message number and the field the
+  // component counts into, in the component's units) and returns the total, as decoding a
+  // message does.
+  std::uint64_t accumulate(std::uint16_t message, std::string_view target, std::uint64_t value,
+                           std::uint8_t bits, std::optional<double> scale);
+  // A total the file gives in full (a record's distance): components that count into the same
+  // field continue from it, as decoding the message does.
+  void seed(std::uint16_t message, std::string_view field, std::uint64_t total,
+            std::optional<double> scale);
 
   // Where the record decoded last began in the bytes (after an error, the one that failed); a
   // chained file's header counts as one.
