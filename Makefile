@@ -12,7 +12,8 @@ JOBS ?= 2
 BUILD := build
 EXAMPLE := examples/run
 DIST := dist
-.PHONY: all run install profile picture wheel sdist test test-cpp test-python test-abi3 test-sdist lint bench clean
+.PHONY: all run install profile picture wheel sdist test test-cpp test-sanitize test-python \
+  test-abi3 test-sdist fuzz fuzz-build lint bench clean
 
 all: install
 
@@ -65,7 +66,9 @@ picture: install
 	$(VENV)/bin/tramlix plot $(EXAMPLE).fit -o $(EXAMPLE).png
 	@ls -l $(EXAMPLE).png
 
-test: test-cpp test-python test-abi3 test-sdist
+# CI runs this: every test, the C++ tests again under the sanitizers, and each fuzz target for
+# a minute.
+test: test-cpp test-python test-abi3 test-sdist test-sanitize fuzz
 
 test-cpp:
 	tools/install-test-deps
@@ -73,6 +76,31 @@ test-cpp:
 	  -DTRAMLIX_BUILD_BENCH=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD)/tests -j $(JOBS)
 	ctest --test-dir $(BUILD)/tests --output-on-failure -j $(JOBS)
+
+# The C++ tests built with AddressSanitizer and UndefinedBehaviorSanitizer: a memory fault, a
+# leak or undefined behaviour anywhere fails the test that meets it.
+SANITIZER_OPTIONS := ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+test-sanitize:
+	tools/install-test-deps
+	cmake -S . -B $(BUILD)/sanitize -DTRAMLIX_BUILD_PYTHON=OFF -DTRAMLIX_BUILD_TESTS=ON \
+	  -DTRAMLIX_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(SANITIZER_OPTIONS) cmake --build $(BUILD)/sanitize -j $(JOBS)
+	$(SANITIZER_OPTIONS) ctest --test-dir $(BUILD)/sanitize --output-on-failure -j $(JOBS)
+
+# libFuzzer targets (fuzz/) built with clang 16, libc++ and both sanitizers, each run for
+# FUZZ_SECONDS from its seeds: the shared corpus and fuzz/corpus/. A crash, leak or sanitizer
+# report fails the run and leaves the input that caused it under build/fuzz/artifacts/.
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= $(JOBS)
+fuzz-build:
+	tools/install-fuzz-deps
+	cmake -S . -B $(BUILD)/fuzz -DCMAKE_CXX_COMPILER=clang++-16 -DTRAMLIX_BUILD_FUZZ=ON \
+	  -DTRAMLIX_BUILD_PYTHON=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	$(PYTHON) fuzz/run.py $(BUILD)/fuzz --seconds $(FUZZ_SECONDS) --jobs $(FUZZ_JOBS) $(FUZZ_TARGETS)
 
 test-python: install
 	$(VPY) -m pytest -q

@@ -1,5 +1,9 @@
 #include "conversions.hpp"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "tramlix/time.hpp"
 
 namespace tramlix::python {
@@ -124,10 +128,70 @@ PyObject* tramlix_error() {
   return type;
 }
 
-void raise_error(const Error& error) {
+namespace {
+
+// The OSError subclass Python itself raises for an errno value (FileNotFoundError for ENOENT,
+// PermissionError for EACCES, ...): what OSError(errno, text) turns into.
+PyObject* builtin_os_error_type(int error_number) {
+  nb::object probe = checked(PyObject_CallFunction(PyExc_OSError, "is", error_number, ""));
+  return reinterpret_cast<PyObject*>(Py_TYPE(probe.ptr()));
+}
+
+// For each OSError class, a subclass of it whose text is the message it was made with, as for
+// any other exception. OSError's own text turns into "[Errno 2] ...: 'path'" once a filename is
+// set; ours stays the display text. Created on first need, under the interpreter lock.
+PyObject* os_error_type(int error_number) {
+  static std::vector<std::pair<PyObject*, PyObject*>> made;  // builtin class, our subclass
+  PyObject* base = builtin_os_error_type(error_number);
+  for (const auto& [builtin, ours] : made) {
+    if (builtin == base) return ours;
+  }
+  nb::object name = checked(PyType_GetName(reinterpret_cast<PyTypeObject*>(base)));
+  const char* text = PyUnicode_AsUTF8AndSize(name.ptr(), nullptr);
+  if (text == nullptr) throw_error_already_set();
+  const std::string qualified = std::string("_tramlix.") + text;
+  nb::object str = checked(PyObject_GetAttrString(PyExc_BaseException, "__str__"));
+  nb::object dict = checked(PyDict_New());
+  if (PyDict_SetItemString(dict.ptr(), "__str__", str.ptr()) != 0) throw_error_already_set();
+  PyObject* type = PyErr_NewException(qualified.c_str(), base, dict.ptr());
+  if (type == nullptr) throw_error_already_set();
+  // Another thread may have made it meanwhile, if making it let go of the lock.
+  for (const auto& [builtin, ours] : made) {
+    if (builtin == base) {
+      Py_DECREF(type);
+      return ours;
+    }
+  }
+  made.emplace_back(base, type);  // kept for the life of the process, like TramlixError
+  return type;
+}
+
+void set_attribute(PyObject* object, const char* name, nb::object value) {
+  if (PyObject_SetAttrString(object, name, value.ptr()) != 0) throw_error_already_set();
+}
+
+// An Io error as the OSError subclass matching its errno, with errno, strerror and filename set
+// and the display text as its only argument (and so as its text).
+[[noreturn]] void raise_os_error(const Error& error) {
+  PyObject* type = os_error_type(error.error_number());
   nb::object message = decode(error.display());
-  PyObject* type = error.kind() == Error::Kind::Io ? PyExc_OSError : tramlix_error();
-  PyErr_SetObject(type, message.ptr());
+  nb::object exception = checked(PyObject_CallFunctionObjArgs(type, message.ptr(), nullptr));
+  set_attribute(exception.ptr(), "errno", checked(PyLong_FromLong(error.error_number())));
+  set_attribute(exception.ptr(), "strerror", decode(error.message()));
+  const std::string& path = error.path();
+  set_attribute(
+      exception.ptr(), "filename",
+      checked(PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size()))));
+  PyErr_SetObject(type, exception.ptr());
+  throw_error_already_set();
+}
+
+}  // namespace
+
+void raise_error(const Error& error) {
+  if (error.kind() == Error::Kind::Io) raise_os_error(error);
+  nb::object message = decode(error.display());
+  PyErr_SetObject(tramlix_error(), message.ptr());
   throw_error_already_set();
 }
 

@@ -166,8 +166,9 @@ nb::object to_python(const std::vector<K>& items) {
 // initialisation.
 PyObject* tramlix_error();
 
-// Raises a core error: Io as OSError, everything else as TramlixError, with the display text as
-// the only argument.
+// Raises a core error: Io as the OSError subclass of its errno (FileNotFoundError, ...) with
+// errno, strerror and filename set, everything else as TramlixError; the display text is the
+// only argument and the exception's text.
 [[noreturn]] void raise_error(const Error& error);
 
 template <class T>

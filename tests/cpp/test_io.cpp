@@ -115,6 +115,19 @@ TEST_F(Io, IoErrorsNameThePath) {
   const std::string missing = path("missing.gpx");
   EXPECT_EQ(shown(load(missing)), io_error(missing, "No such file or directory"));
   EXPECT_EQ(shown(load(dir_.string())), io_error(dir_.string(), "Is a directory"));
+  // The binding raises the matching OSError subclass from the number and names the path as
+  // given; the display text shows bytes that are not UTF-8 lossily.
+  const std::string latin1 = path("caf\xE9.gpx");
+  const auto not_found = load(latin1);
+  ASSERT_FALSE(not_found);
+  EXPECT_EQ(not_found.error().error_number(), ENOENT);
+  EXPECT_EQ(not_found.error().path(), latin1);
+  EXPECT_EQ(not_found.error().display(),
+            io_error(path("caf\xEF\xBF\xBD.gpx"), "No such file or directory"));
+  EXPECT_EQ(load(dir_.string()).error().error_number(), EISDIR);
+  EXPECT_EQ(load(path("missing.gpx/x")).error().error_number(), ENOENT);
+  std::ofstream(path("file")) << "x";
+  EXPECT_EQ(load(path("file/x")).error().error_number(), ENOTDIR);
   const std::string nowhere = path("no/such/dir/out.gpx");
   EXPECT_EQ(shown(save(file_, nowhere)), io_error(nowhere, "No such file or directory"));
   // Opening "a\0.gpx" would otherwise create or read the file "a".

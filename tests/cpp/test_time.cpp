@@ -173,6 +173,15 @@ TEST(ParseNaiveUtc, AcceptsOrNamesTheReason) {
       {"2024-05-01T10:00:00.", early_end},
       {"2024-05-01T10:00:00Z", trailing},
       {"2024-05-01T10:00:000", trailing},
+      // A field beyond its range is the reason whatever follows it; a day its month lacks is
+      // found only at the end.
+      {"2024-13-01T10:00:00Z", range},
+      {"2024-05-32T10:00:00+02:00", range},
+      {"2024-00-01T10:00:00", range},
+      {"2024-05-01T24:00:00Z", range},
+      {"+2147483648-01-01T00:00:00Z", range},
+      {"2023-02-29T00:00:00Z", trailing},
+      {"+2147483647-01-01T00:00:00Z", trailing},
       {"2023-02-29T00:00:00", range},
       {"2024-05-01T24:00:00", range},
       {"2024-05-01T10:60:00", range},

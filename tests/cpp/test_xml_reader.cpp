@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "tramlix/io.hpp"
 #include "xml/reader.hpp"
 
 namespace tramlix::xml {
@@ -127,6 +128,79 @@ TEST(XmlReader, HandlerExceptionsPropagateAfterTheParseStops) {
   EXPECT_THROW((void)parse("<a><b></b><boom></boom><c></c></a>", recorder, recorder.text),
                std::bad_alloc);
   EXPECT_EQ(recorder.events, (Events{"<a", "<b", "</b"}));
+}
+
+// What the GPX and TCX readers make of an attribute they read: its value as the model has it
+// ("lat=1.5", "sport=run&bike"), or the error. Expat would drop an undeclared entity there and
+// expand a declared one; neither may reach the model.
+std::string attribute_read(const std::string& document) {
+  const auto bytes =
+      std::span(reinterpret_cast<const std::uint8_t*>(document.data()), document.size());
+  const auto file = loads(bytes);
+  if (!file) return file.error().display();
+  const Activity& activity = file->activities.at(0);
+  if (activity.segments.empty() || activity.segments[0].points.empty()) {
+    return "sport=" + activity.sport.value_or("-");
+  }
+  const TrackPoint& point = activity.segments[0].points[0];
+  return "lat=" + (point.latitude ? std::to_string(*point.latitude).substr(0, 3) : "-");
+}
+
+std::string gpx_point(std::string_view trkpt, std::string_view prolog = "") {
+  return std::string(prolog) + "<gpx><trk><trkseg>" + std::string(trkpt) + "</trkseg></trk></gpx>";
+}
+
+std::string tcx_activity(std::string_view sport) {
+  return "<TrainingCenterDatabase><Activities><Activity Sport='" + std::string(sport) +
+         "'></Activity></Activities></TrainingCenterDatabase>";
+}
+
+TEST(XmlReader, EntityReferencesInAttributesAReaderUsesFail) {
+  const std::string declared = "<!DOCTYPE gpx [<!ENTITY five \"5\">]>";
+  const std::string latin1 = "<?xml version='1.0' encoding='ISO-8859-1'?>";
+  const std::pair<std::string, std::string> cases[] = {
+      {gpx_point("<trkpt lat='1&foo;' lon='2'></trkpt>"),
+       "invalid GPX data: unknown XML entity &foo;"},
+      {gpx_point("<trkpt lon='2' lat='&five;'/>", declared),
+       "invalid GPX data: unknown XML entity &five;"},
+      {gpx_point("<trkpt lat='1' lon='&#50;&foo;'/>"),
+       "invalid GPX data: unknown XML entity &foo;"},
+      {gpx_point("<trkpt lat=\"1.5&f\xC3\xB6o;\"/>"),
+       "invalid GPX data: unknown XML entity &f\xC3\xB6o;"},
+      {gpx_point("<trkpt lat=\"1.5&f\xF6o;\"/>", latin1),
+       "invalid GPX data: unknown XML entity &f\xC3\xB6o;"},
+      {tcx_activity("Run&foo;"), "invalid TCX data: unknown XML entity &foo;"},
+      // Character references and the predefined entities are what they stand for.
+      {gpx_point("<trkpt lat='&#49;&#x2E;5' lon='2'/>"), "lat=1.5"},
+      {gpx_point("<trkpt lat='1&amp;' lon='2'/>"), "lat=-"},
+      {tcx_activity("Run&amp;Bike&#38;foo;"), "sport=run&bike&foo;"},
+      // Attributes no reader takes in are not looked at, before or after the ones it does.
+      {gpx_point("<trkpt note='&foo;' lat='1.5' x='&five;'/>", declared), "lat=1.5"},
+      {"<gpx creator='&foo;'><trk><trkseg><trkpt lat='1.5'/></trkseg></trk></gpx>", "lat=1.5"},
+  };
+  for (const auto& [document, read] : cases) EXPECT_EQ(attribute_read(document), read) << document;
+
+  // The same in UTF-16, either byte order.
+  for (const bool big_endian : {false, true}) {
+    const std::string wide = utf16(gpx_point("<trkpt lat='1&foo;'/>"), big_endian);
+    EXPECT_EQ(attribute_read(wide), "invalid GPX data: unknown XML entity &foo;");
+  }
+}
+
+TEST(XmlReader, AnEntityInAnAttributeIsAFaultAtItsTag) {
+  const std::string document =
+      "<gpx><trk><trkseg><trkpt lat='1'/>\n  <trkpt lat='&x;'/><trkpt lat='3'/></trkseg></trk>"
+      "</gpx>";
+  const auto bytes =
+      std::span(reinterpret_cast<const std::uint8_t*>(document.data()), document.size());
+  const auto file = loads(bytes);
+  ASSERT_FALSE(file);
+  EXPECT_EQ(file.error().location(), Location(TextPosition{2, 3}));
+  // Recovering keeps the point before it.
+  const Recovery recovery = recover(bytes);
+  ASSERT_EQ(recovery.problems.size(), 1u);
+  EXPECT_TRUE(recovery.problems[0].starts_with("unknown XML entity &x;")) << recovery.problems[0];
+  EXPECT_EQ(recovery.file.point_count(), 1u);
 }
 
 }  // namespace

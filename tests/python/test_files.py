@@ -1,6 +1,7 @@
 """Reading and writing files: load, loads, convert, save, errors, hostile input and threads."""
 
 import concurrent.futures
+import errno
 import json
 import os
 import shutil
@@ -55,12 +56,73 @@ def test_missing_files_are_os_errors(tmp_path):
     missing = tmp_path / "missing.gpx"
     # A missing input wins over an unusable output extension, but not over an unusable path.
     for call in (tramlix.load, lambda path: tramlix.convert(path, tmp_path / "out.kml")):
-        with pytest.raises(OSError) as caught:
+        with pytest.raises(FileNotFoundError) as caught:
             call(missing)
-        assert type(caught.value) is OSError and caught.value.errno is None
         assert caught.value.args == (f"cannot read or write {missing}: No such file or directory",)
     with pytest.raises(TypeError, match="^argument 'output': "):
         tramlix.convert(input=missing, output=b"out.gpx")
+
+
+def file_system_failures(tmp_path):
+    (tmp_path / "file").write_bytes(RUN_GPX)
+    (tmp_path / "locked.gpx").write_bytes(RUN_GPX)
+    (tmp_path / "locked.gpx").chmod(0)
+    file = tramlix.loads(RUN_GPX)
+    return [
+        (lambda p: tramlix.load(p), "missing.gpx", FileNotFoundError, errno.ENOENT),
+        (lambda p: tramlix.load(p), ".", IsADirectoryError, errno.EISDIR),
+        (lambda p: tramlix.recover(p), "file/run.gpx", NotADirectoryError, errno.ENOTDIR),
+        (lambda p: tramlix.convert(tmp_path / "file", p), "no/out.gpx", FileNotFoundError, 2),
+        (lambda p: file.save(p), "file/out.tcx", NotADirectoryError, errno.ENOTDIR),
+        (lambda p: file.save_with_omissions(p), "no/out.fit", FileNotFoundError, errno.ENOENT),
+        (lambda p: tramlix.load(p), "locked.gpx", PermissionError, errno.EACCES),
+    ]
+
+
+def test_file_system_failures_are_the_matching_os_errors(tmp_path):
+    # except FileNotFoundError and the like work, errno and filename say what and where, and the
+    # text stays the whole message, as for every error of the library.
+    for call, name, error, number in file_system_failures(tmp_path):
+        if error is PermissionError and os.geteuid() == 0:
+            continue  # root reads any file
+        path = str(tmp_path / name)
+        with pytest.raises(error) as caught:
+            call(path)
+        exception = caught.value
+        message = f"cannot read or write {path}: {os.strerror(number)}"
+        assert (exception.errno, exception.strerror, exception.filename) == (
+            number,
+            os.strerror(number),
+            path,
+        )
+        assert (str(exception), exception.args) == (message, (message,))
+        assert not isinstance(exception, TramlixError)
+
+
+@pytest.mark.skipif(sys.platform == "darwin", reason="the file system there insists on UTF-8")
+def test_an_os_error_names_an_undecodable_path_as_given(tmp_path):
+    path = os.fsdecode(os.fsencode(tmp_path) + b"/caf\xe9.gpx")
+    with pytest.raises(FileNotFoundError) as caught:
+        tramlix.load(path)
+    assert caught.value.filename == path
+    assert str(caught.value) == f"cannot read or write {tmp_path}/caf\ufffd.gpx: " + os.strerror(2)
+
+
+def test_what_is_not_a_regular_file_is_read_up_to_a_limit():
+    # A stream reads like a file; one that does not end stops with an error at 1 GiB.
+    stdin = subprocess.run(
+        [sys.executable, "-c", "import tramlix; print(tramlix.load('/dev/stdin').point_count)"],
+        input=RUN_GPX,
+        capture_output=True,
+        check=True,
+    )
+    assert stdin.stdout == b"3\n"
+    with pytest.raises(TramlixError) as caught:
+        tramlix.load("/dev/zero")
+    assert caught.value.args == (
+        "cannot read /dev/zero: the input is too large (over 1 GiB, the most read from what is "
+        "not a regular file)",
+    )
 
 
 @pytest.mark.skipif(sys.platform == "darwin", reason="the file system there insists on UTF-8")
@@ -86,14 +148,14 @@ def test_convert_and_save_write_gpx(tmp_path, run_gpx):
     [
         ("out.kml", TramlixError, U + "kml$"),
         ("out", TramlixError, U + ".*out has no file extension$"),
-        ("no/such/dir/out.gpx", OSError, "^cannot read or write "),
+        ("no/such/dir/out.gpx", FileNotFoundError, "^cannot read or write "),
     ],
 )
 def test_convert_and_save_errors_write_nothing(tmp_path, run_gpx, output, error, message):
     for write in (lambda out: tramlix.convert(run_gpx, out), tramlix.load(run_gpx).save):
         with pytest.raises(error, match=message) as caught:
             write(tmp_path / output)
-        assert type(caught.value) is error
+        assert isinstance(caught.value, TramlixError) == (error is TramlixError)
         assert [p.name for p in tmp_path.iterdir()] == ["run.gpx"]
 
 
@@ -135,6 +197,32 @@ def test_a_failure_while_encoding_leaves_the_old_file(tmp_path):
     assert run.stdout.split() == ["MemoryError"] * 2, run.stderr
     assert target.read_bytes() == b"old"
     assert sorted(os.listdir(tmp_path)) == ["out.gpx"]
+
+
+# Reading runs out of memory as surely, in expat or in our own code: each call is made with the
+# address space capped just above what the process holds, and reports what it raised.
+OUT_OF_MEMORY_READING = """
+import os, resource, sys
+import tramlix
+point = b"<trkpt lat='46.5' lon='14.5'><time>2024-05-01T10:00:00Z</time></trkpt>"
+gpx = b"<gpx><trk><trkseg>" + point * 800_000 + b"</trkseg></trk></gpx>"
+fit = tramlix.loads(gpx[: 18 + 300_000 * len(point)] + b"</trkseg></trk></gpx>").to_fit()
+with open("/proc/self/statm") as statm:
+    held = int(statm.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
+resource.setrlimit(resource.RLIMIT_AS, (held + (16 << 20), resource.RLIM_INFINITY))
+for read in (lambda: tramlix.loads(gpx), lambda: tramlix.recover(gpx), lambda: tramlix.loads(fit)):
+    try:
+        read()
+        print("read")
+    except Exception as error:
+        print(type(error).__name__)
+"""
+
+
+def test_running_out_of_memory_while_reading_is_a_memory_error():
+    run = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY_READING],
+                         capture_output=True, text=True, check=True)  # fmt: skip
+    assert run.stdout.split() == ["MemoryError"] * 3, run.stderr
 
 
 # Run in a mount namespace of its own, so that its mounts vanish with it: writes over "old" in

@@ -91,6 +91,9 @@ NOT_A_TIME = "time must be an RFC 3339 string or datetime"
         ("2024-05-01 10:00:00", '"2024-05-01 10:00:00": input contains invalid characters'),
         (dt.date(2024, 5, 1), '"2024-05-01": premature end of input'),
         (dt.datetime(1, 1, 1, tzinfo=dt.timezone(dt.timedelta(seconds=9))), ':09": trailing input'),
+        # A field beyond its range is the reason, whatever follows it.
+        ("2024-13-01T10:00:00Z", '"2024-13-01T10:00:00Z": input is out of range'),
+        ("2024-05-32T10:00:00+02:00", '"2024-05-32T10:00:00+02:00": input is out of range'),
         ('a"b\\c\n', r'"a\"b\\c\n": '),  # quoted and escaped
     ],
 )

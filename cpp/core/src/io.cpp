@@ -28,7 +28,7 @@ namespace tramlix {
 namespace {
 
 Error io_error(const std::string& path, int error_number) {
-  return Error::io(utf8_lossy(path), std::error_code(error_number, std::system_category()));
+  return Error::io(path, std::error_code(error_number, std::system_category()));
 }
 
 class FileDescriptor {
@@ -82,25 +82,35 @@ struct FileBytes {
   std::size_t size = 0;
 };
 
+// Grows a buffer to `capacity` bytes, keeping its first `size`. realloc can move the pages of a
+// large block instead of copying them, so a stream's buffer never needs twice its size.
+void grow(FileBytes& bytes, std::size_t capacity) {
+  void* grown = std::realloc(bytes.data.get(), capacity);
+  if (grown == nullptr) throw std::bad_alloc();
+  (void)bytes.data.release();
+  bytes.data.reset(static_cast<std::uint8_t*>(grown));
+}
+
 std::expected<FileBytes, Error> read_file(const std::string& path) {
   if (has_nul(path)) return std::unexpected(io_error(path, EINVAL));
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return std::unexpected(io_error(path, errno));
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return std::unexpected(io_error(path, errno));
-  // The size is a hint only: the file may grow or shrink, or be a pipe. One byte more than the
-  // size lets the read that finds the end need no larger buffer.
+  // The size is a hint only: the file may grow or shrink. One byte more than the size lets the
+  // read that finds the end need no larger buffer. A pipe or device has no size and may never
+  // end (/dev/zero): what it gives is read up to a limit.
+  const bool regular = S_ISREG(info.st_mode);
   std::size_t capacity = 65536;
-  if (S_ISREG(info.st_mode) && info.st_size > 0) {
-    capacity = static_cast<std::size_t>(info.st_size) + 1;
-  }
+  if (regular && info.st_size > 0) capacity = static_cast<std::size_t>(info.st_size) + 1;
   FileBytes bytes{allocate(capacity), 0};
   for (;;) {
     if (bytes.size == capacity) {
-      capacity *= 2;
-      Buffer larger = allocate(capacity);
-      std::memcpy(larger.get(), bytes.data.get(), bytes.size);
-      bytes.data = std::move(larger);
+      if (!regular && capacity > kMaxStreamBytes) {
+        return std::unexpected(Error::too_large(path, "1 GiB"));
+      }
+      capacity = regular ? capacity * 2 : std::min(capacity * 2, kMaxStreamBytes + 1);
+      grow(bytes, capacity);
     }
     const ssize_t got = ::read(fd.get(), bytes.data.get() + bytes.size, capacity - bytes.size);
     if (got < 0) {

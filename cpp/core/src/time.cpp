@@ -215,22 +215,27 @@ constexpr std::string_view kOutOfRange = "input is out of range";
 
 // The widest year of common date libraries (18 bits plus sign).
 constexpr std::int64_t kMaxNaiveYear = 262'143;
+// A year read must fit in 32 bits before its date is looked at.
+constexpr std::int64_t kMaxYearField = INT32_MAX;
 
 // A forward scan over the pattern; the first mismatch is the error.
 class NaiveScanner {
  public:
   explicit NaiveScanner(std::string_view text) : text_(text) {}
 
-  // 1 to `max_digits` digits. `value` stops growing once past any valid year, so a long run of
-  // digits cannot overflow it.
-  std::optional<std::string_view> number(std::size_t max_digits, std::int64_t& value) {
+  // 1 to `max_digits` digits, a value from `min` to `max`: a field out of range fails at once,
+  // before anything after it is looked at. `value` stops growing once past any year a field
+  // holds, so a long run of digits cannot overflow it.
+  std::optional<std::string_view> number(std::size_t max_digits, std::int64_t& value,
+                                         std::int64_t min, std::int64_t max) {
     if (pos_ == text_.size()) return kTooShort;
     if (!is_digit(text_[pos_])) return kInvalid;
     value = 0;
     for (std::size_t n = 0; n < max_digits && pos_ < text_.size() && is_digit(text_[pos_]);
          ++n, ++pos_) {
-      if (value <= kMaxNaiveYear) value = value * 10 + (text_[pos_] - '0');
+      if (value <= kMaxYearField) value = value * 10 + (text_[pos_] - '0');
     }
+    if (value < min || value > max) return kOutOfRange;
     return std::nullopt;
   }
 
@@ -265,20 +270,22 @@ std::expected<UtcInstant, std::string> parse_naive_utc(std::string_view text) {
   if (scan.peek('+') || scan.peek('-')) {
     negative_year = scan.peek('-');
     scan.skip();
-    error = scan.number(SIZE_MAX, year);
+    // INT32_MIN's magnitude is one more than INT32_MAX.
+    error = scan.number(SIZE_MAX, year, 0, negative_year ? kMaxYearField + 1 : kMaxYearField);
   } else {
-    error = scan.number(4, year);
+    error = scan.number(4, year, 0, 9999);
   }
+  // The fields' own ranges; whether the day exists in its month is known only at the end.
   if (!error) error = scan.literal('-');
-  if (!error) error = scan.number(2, month);
+  if (!error) error = scan.number(2, month, 1, 12);
   if (!error) error = scan.literal('-');
-  if (!error) error = scan.number(2, day);
+  if (!error) error = scan.number(2, day, 1, 31);
   if (!error) error = scan.literal('T');
-  if (!error) error = scan.number(2, hour);
+  if (!error) error = scan.number(2, hour, 0, 23);
   if (!error) error = scan.literal(':');
-  if (!error) error = scan.number(2, minute);
+  if (!error) error = scan.number(2, minute, 0, 59);
   if (!error) error = scan.literal(':');
-  if (!error) error = scan.number(2, second);
+  if (!error) error = scan.number(2, second, 0, 60);
   if (error) return fail(*error);
 
   std::uint32_t nanos = 0;

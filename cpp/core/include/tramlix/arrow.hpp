@@ -54,7 +54,9 @@ using Metadata = std::vector<std::pair<std::string, std::string>>;
 struct Field;
 
 struct DataType {
-  DataType(TypeId id = TypeId::Int64) : id(id) {}  // implicit: a TypeId names a plain type
+  // Implicit: a TypeId names a plain type. Defined below Field: constructing the list of
+  // children needs Field complete (libc++ insists).
+  DataType(TypeId id = TypeId::Int64);
 
   TypeId id;
   TimeUnit unit = TimeUnit::Second;  // Timestamp only
@@ -72,6 +74,8 @@ struct Field {
 
   bool operator==(const Field&) const = default;
 };
+
+inline DataType::DataType(TypeId id) : id(id) {}
 
 // `timezone` empty: a date-time without zone (local time).
 DataType timestamp(TimeUnit unit, std::string timezone = {});

@@ -29,10 +29,14 @@ using Location = std::variant<TextPosition, ByteOffset>;
 
 class Error {
  public:
-  enum class Kind { Io, UnsupportedFormat, InvalidData, Encode };
+  enum class Kind { Io, UnsupportedFormat, InvalidData, Encode, TooLarge };
 
-  // "cannot read or write {path}: {source}"
+  // "cannot read or write {path}: {source}"; `path` as the caller gave it (bytes that are not
+  // UTF-8 are shown lossily), `source` an errno value of the system category.
   static Error io(std::string path, std::error_code source);
+  // "cannot read {path}: the input is too large (over {limit}, the most read from what is not
+  // a regular file)": a pipe or device that gives more than the limit.
+  static Error too_large(std::string path, std::string_view limit);
   // "unsupported or unrecognized activity format: {message}"
   static Error unsupported_format(std::string message);
   // "invalid {format} data: {message}"; `format` is a reader's static label ("GPX", ...).
@@ -43,10 +47,13 @@ class Error {
   Kind kind() const { return kind_; }
   // The format label of InvalidData and Encode errors; empty for the others.
   std::string_view format() const { return format_; }
-  // The message of UnsupportedFormat, InvalidData and Encode; the OS text for Io.
+  // The message of UnsupportedFormat, InvalidData and Encode; the OS text for Io; the limit
+  // for TooLarge.
   const std::string& message() const { return message_; }
-  // The path of an Io error; empty for the others.
+  // The path of an Io or TooLarge error as the caller gave it; empty for the others.
   const std::string& path() const { return path_; }
+  // The operating system's error number (errno) of an Io error; 0 for the others.
+  int error_number() const { return error_number_; }
 
   // Where in the input the fault lies, when the reader knows it; the display text says it in
   // words, if at all, and is the same with or without it.
@@ -68,6 +75,7 @@ class Error {
   std::string_view format_;
   std::string message_;
   std::string path_;
+  int error_number_ = 0;
   std::optional<Location> location_;
 };
 

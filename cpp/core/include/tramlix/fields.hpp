@@ -18,6 +18,11 @@ struct Field {
   Value Record::*member;
 };
 
+// Spelled out for compilers without class template argument deduction for aggregates (clang
+// before 17).
+template <class Record, class Value>
+Field(std::string_view, Value Record::*) -> Field<Record, Value>;
+
 // Specialised for each record with `static constexpr std::tuple list{Field{...}, ...}`.
 template <class Record>
 struct Fields;

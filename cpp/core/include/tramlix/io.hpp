@@ -41,6 +41,10 @@ Recovery recover(std::span<const std::uint8_t> data);
 std::expected<std::string, Error> dumps(const ActivityFile& file, Format format,
                                         Omissions* omitted = nullptr);
 
+// The most load() and recover_file() read from a path that is not a regular file (a pipe, a
+// terminal, a device such as /dev/stdin); more fails with Error::Kind::TooLarge.
+inline constexpr std::size_t kMaxStreamBytes = std::size_t{1} << 30;
+
 // Reads the whole file at `path`; the format (and compression) always comes from the content.
 std::expected<ActivityFile, Error> load(const std::string& path);
 

@@ -65,7 +65,10 @@ std::optional<UtcInstant> parse_document_time(std::string_view text);
 
 // The offset-less fallback "%Y-%m-%dT%H:%M:%S%.f", read as UTC (what a naive datetime's
 // isoformat() produces). On failure the error is the reason in words: "input contains invalid
-// characters", "premature end of input", "trailing input" or "input is out of range".
+// characters", "premature end of input", "trailing input" or "input is out of range". The text
+// is read from the left and the first fault is the reason: a field beyond its range (month 13,
+// day 32, hour 24) is out of range whatever follows it; a day its month lacks (February 30) is
+// known only once the whole text has been read.
 std::expected<UtcInstant, std::string> parse_naive_utc(std::string_view text);
 
 // Appends the time text form: RFC 3339 with the offset "+00:00" and a fraction of 0, 3, 6 or 9

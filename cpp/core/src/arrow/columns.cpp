@@ -13,7 +13,12 @@ namespace tramlix::arrow {
 
 // ---- Types ----
 
-bool DataType::operator==(const DataType&) const = default;
+// Spelled out: clang 16 crashes defaulting it, the children's Field comparison being defaulted
+// in terms of this one.
+bool DataType::operator==(const DataType& other) const {
+  return id == other.id && unit == other.unit && timezone == other.timezone &&
+         children == other.children;
+}
 
 DataType timestamp(TimeUnit unit, std::string timezone) {
   DataType type = TypeId::Timestamp;

@@ -127,12 +127,12 @@ class Reader final : public xml::Handler {
  private:
   void start_point(xml::Attributes attributes) {
     TrackPoint& point = track_.start_point();
-    for (const auto [qualified, value] : attributes) {
-      const std::string_view name = xml::local_name(qualified);
+    for (const auto attribute : attributes) {
+      const std::string_view name = xml::local_name(attribute.name);
       if (name == "lat") {
-        point.latitude = parse_number<double>(value);
+        point.latitude = parse_number<double>(attributes.value(attribute));
       } else if (name == "lon") {
-        point.longitude = parse_number<double>(value);
+        point.longitude = parse_number<double>(attributes.value(attribute));
       }
     }
   }

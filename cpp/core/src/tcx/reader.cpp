@@ -153,8 +153,10 @@ class Reader final : public xml::Handler {
     activity_.emplace();
     activity_depth_ = depth_;
     id_text_.reset();
-    for (const auto [qualified, value] : attributes) {
-      if (xml::local_name(qualified) == "Sport") activity_->sport = sport::from_tcx(value);
+    for (const auto attribute : attributes) {
+      if (xml::local_name(attribute.name) == "Sport") {
+        activity_->sport = sport::from_tcx(attributes.value(attribute));
+      }
     }
   }
 

@@ -8,6 +8,7 @@
 // collected.
 #pragma once
 
+#include <cstddef>
 #include <expected>
 #include <string>
 #include <string_view>
@@ -22,12 +23,25 @@ inline std::string_view local_name(std::string_view qualified) {
   return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
 }
 
+// A reference to an entity other than the five predefined ones in an attribute value a reader
+// uses: the reader fails with "unknown XML entity &name;", as for the same reference in text.
+struct UnknownEntity {
+  std::string name;  // UTF-8
+};
+
+// The bytes of a start tag as the document has them (UTF-8, a one-byte encoding or UTF-16).
+struct RawTag {
+  const unsigned char* data = nullptr;
+  std::size_t size = 0;
+  int specified = 0;  // how many attributes the tag itself gives; later ones are DTD defaults
+};
+
 // The attributes of a start tag, already unescaped: expat's null-terminated name/value array.
 class Attributes {
  public:
   struct Attribute {
-    std::string_view name;  // as written, with any prefix
-    std::string_view value;
+    std::string_view name;   // as written, with any prefix
+    std::string_view value;  // as expat unescaped it
   };
 
   class iterator {
@@ -46,12 +60,20 @@ class Attributes {
     const char* const* at_;
   };
 
-  explicit Attributes(const char* const* pairs) : pairs_(pairs) {}
+  explicit Attributes(const char* const* pairs, const RawTag* tag = nullptr)
+      : pairs_(pairs), tag_(tag) {}
   iterator begin() const { return iterator(pairs_); }
   iterator end() const { return iterator(nullptr); }
 
+  // The value of one of these attributes, for a reader that takes it into the model. Expat
+  // drops a reference to an undeclared entity in an attribute value and expands a declared
+  // one; a reader must not read such a value, so this throws UnknownEntity when the value as
+  // written holds a reference other than a character reference or lt, gt, amp, apos, quot.
+  std::string_view value(const Attribute& attribute) const;
+
  private:
   const char* const* pairs_;
+  const RawTag* tag_;
 };
 
 // Character data gathered for the element a reader is interested in. While collecting,
@@ -90,10 +112,11 @@ struct ParseError {
 };
 
 // Parses `document`, reporting elements to `handler` and collecting text into `text`. Blanks
-// before the XML declaration (after any byte-order mark) are skipped. On
-// failure the message is expat's own text with the line and column of a
-// syntax error ("mismatched tag at line 3, column 5"), or the unknown-entity message. An
-// exception thrown by a handler stops the parse and is rethrown from here.
+// before the XML declaration (after any byte-order mark) are skipped. On failure the message is
+// expat's own text with the line and column of a syntax error ("mismatched tag at line 3,
+// column 5"), or the unknown-entity message. UnknownEntity thrown by a handler fails the parse
+// with that message; any other exception thrown by a handler stops the parse and is rethrown
+// from here. Expat running out of memory throws std::bad_alloc.
 std::expected<void, ParseError> parse(std::string_view document, Handler& handler,
                                       TextBuffer& text);
 
