@@ -75,14 +75,11 @@ def gpxpy_installed() -> bool:
     return subprocess.run(probe, capture_output=True).returncode == 0
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--points", type=int, default=1_000_000)
-    args = parser.parse_args()
-
-    rows = []
+def rows(points: int) -> list[tuple[str, str, int, int]]:
+    """(file name, step, size of the file read or written, peak bytes above) for each step."""
+    result = []
     for suffix in ("gpx", "fit"):
-        path = example(args.points, suffix)
+        path = example(points, suffix)
         size = path.stat().st_size
         steps = ["load", "gpx", "tcx", "fit"]
         if suffix == "gpx" and gpxpy_installed():
@@ -91,11 +88,19 @@ def main() -> None:
             got = measure(step, path)
             file_size = got["output"] if got["output"] is not None else size
             what = {"load": "tramlix load", "gpxpy": "gpxpy load"}.get(step, f"write {step}")
-            rows.append((path.name, what, file_size, got["above"]))
+            result.append((path.name, what, file_size, got["above"]))
+    return result
 
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--points", type=int, default=1_000_000)
+    args = parser.parse_args()
+
+    rows_measured = rows(args.points)
     print(f"{args.points:,} points; peak RSS above the process before the step")
     print(f"{'file':24} {'step':14} {'file MB':>8} {'peak MB':>8} {'peak/size':>9}")
-    for name, what, file_size, above in rows:
+    for name, what, file_size, above in rows_measured:
         print(
             f"{name:24} {what:14} {file_size / 1e6:8.1f} {above / 1e6:8.1f} "
             f"{above / file_size:8.1f}x"

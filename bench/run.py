@@ -25,6 +25,7 @@ import gpxpy
 import pandas as pd
 from garmin_fit_sdk import Decoder, Encoder, Profile, Stream
 from many import many_files_lines
+from memory import rows as memory_rows
 from tcxreader.tcxreader import TCXReader
 
 import tramlix
@@ -330,54 +331,26 @@ def gzip_lines(paths: list[Path]) -> list[str]:
 
 # Run in a process of its own: the peak resident memory of one step, above what the process held
 # before it. The kernel's high-water mark is reset before each step (/proc/self/clear_refs).
-MEMORY_STEP = """
-import sys, tramlix
-def resident(field):
-    for line in open("/proc/self/status"):
-        if line.startswith(field):
-            return int(line.split()[1]) * 1024
-def reset():
-    with open("/proc/self/clear_refs", "w") as handle:
-        handle.write("5")
-path, step = sys.argv[1:]
-reset()
-before = resident("VmRSS")
-loaded = tramlix.load(path)
-if step == "load":
-    print(resident("VmHWM") - before)
-else:
-    reset()
-    before = resident("VmRSS")
-    out = getattr(loaded, "to_" + step)()
-    print(resident("VmHWM") - before, len(out))
-"""
-
-
 def memory_lines(points: int = 1_000_000) -> list[str]:
-    """Peak memory above what was held before, over the file read or written: for load over
-    the input, for each writer over its output (the model is already held)."""
+    """The table of bench/memory.py: peak memory above what was held before each step, over the
+    file read (load) or written (writers)."""
     lines = [
         "",
         f"Peak memory of {points:,}-point files, above what the process held before each step, "
-        "over the size of the file read (load) or written (writers):",
+        "over the size of the file read (load) or written (writers; the model is already held):",
         "",
-        "| file | load | to_gpx | to_tcx | to_fit |",
+        "| file | step | file | peak above | peak / file |",
         "|---|---|---|---|---|",
     ]
-    for name in ("million.gpx", "million.fit"):
-        path = example(name, points)
-        size = path.stat().st_size
-        cells = []
-        for step in ("load", "gpx", "tcx", "fit"):
-            out = subprocess.run(
-                [sys.executable, "-c", MEMORY_STEP, str(path), step],
-                check=True,
-                capture_output=True,
-                text=True,
-            ).stdout.split()
-            peak, written = int(out[0]), int(out[1]) if len(out) > 1 else size
-            cells.append(f"{peak / written:.2f}x ({peak / 1e6:,.0f} MB)")
-        line = f"| {name} ({size / 1e6:,.0f} MB) | " + " | ".join(cells) + " |"
+    for name, what, size, above in memory_rows(points):
+        cells = [
+            name,
+            what,
+            f"{size / 1e6:,.1f} MB",
+            f"{above / 1e6:,.0f} MB",
+            f"{above / size:.2f}x",
+        ]
+        line = "| " + " | ".join(cells) + " |"
         print(f"  {line}", flush=True)
         lines.append(line)
     return lines
