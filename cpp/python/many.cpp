@@ -325,6 +325,9 @@ PyObject* load_many_function(PyObject*, PyObject* args, PyObject* kwargs) {
   });
 }
 
+// Files whose figures may wait ahead of the table being built.
+constexpr std::size_t kFiguresAhead = 256;
+
 PyObject* summaries_function(PyObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
     static const char* names[] = {"sources", "workers", "progress", nullptr};
@@ -337,10 +340,15 @@ PyObject* summaries_function(PyObject*, PyObject* args, PyObject* kwargs) {
     const std::vector<Source>& sources = run.listing.sources;
     report_progress(progress, 0, sources.size());
     SummaryTableBuilder builder;
-    OrderedPool<Outcome<FileFigures>> pool(sources.size(), workers, [&](std::size_t i) {
-      return outcome_of<FileFigures>(sources[i],
-                                     [](ActivityFile&& file) { return figures_of(file); });
-    });
+    // A file's figures are a few hundred bytes: a long window lets the workers run ahead of
+    // this thread instead of waiting for it to wake after every small file.
+    OrderedPool<Outcome<FileFigures>> pool(
+        sources.size(), workers,
+        [&](std::size_t i) {
+          return outcome_of<FileFigures>(sources[i],
+                                         [](ActivityFile&& file) { return figures_of(file); });
+        },
+        kFiguresAhead);
     for (std::size_t i = 0; i < sources.size(); ++i) {
       const Outcome<FileFigures> outcome = next_outcome(pool);
       if (const auto* figures = std::get_if<FileFigures>(&outcome)) {
