@@ -189,10 +189,13 @@ def peer_summaries(paths: list[Path]) -> list[dict]:
 
 # ---- Measurements ----
 
+# The peak of this process's own memory (VmHWM): ru_maxrss would also count what the parent
+# held when it started the child, since it survives exec.
 PEAK_SCRIPT = """
-import resource, sys, tramlix
+import sys, tramlix
 table = tramlix.summaries(sys.argv[1:], workers=2)
-print(table.num_rows, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+peak = next(line for line in open("/proc/self/status") if line.startswith("VmHWM:"))
+print(table.num_rows, peak.split()[1])
 """
 
 
