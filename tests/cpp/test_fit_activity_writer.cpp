@@ -22,6 +22,7 @@
 namespace tramlix::fit_activity {
 namespace {
 
+using testing::file_of;
 using testing::track;
 
 using fit::Message;
@@ -301,7 +302,8 @@ TEST(FitWriter, WhatFitCannotCarryIsCounted) {
        {{Omission::UnknownName, 1}, {Omission::OutOfRange, 2}}},
   };
   for (const auto& [edit, counts] : cases) {
-    ActivityFile file{{track({{point(1e9, 45.0, 7.0, 100.0), point(1e9 + 10, 45.1, 7.1)}})}};
+    ActivityFile file =
+        file_of({track({{point(1e9, 45.0, 7.0, 100.0), point(1e9 + 10, 45.1, 7.1)}})});
     edit(file);
     Omissions expected, omitted;
     for (const auto& [reason, n] : counts) expected.add(reason, n);
@@ -364,7 +366,7 @@ TEST(FitWriter, RecordsWrittenDirectlyAreTheEncodersBytes) {
         with(base, [](P p) { p.power_watts = 250, p.temperature_c = 20, p.distance_m = 3; })}},
   };
   for (const auto& [what, points] : cases) {
-    ActivityFile one{{track({points})}};
+    ActivityFile one = file_of({track({points})});
     // The same points again as a second activity, and as an untimed third, behind a device.
     ActivityFile three = one;
     three.activities.push_back(track({points}));
@@ -380,7 +382,7 @@ TEST(FitWriter, RecordsWrittenDirectlyAreTheEncodersBytes) {
     }
   }
   // Nothing to write but the file's own messages.
-  for (const ActivityFile& file : {ActivityFile{}, ActivityFile{{track({{}})}}}) {
+  for (const ActivityFile& file : {ActivityFile{}, file_of({track({{}})})}) {
     EXPECT_EQ(write(file), write_messages(file));
   }
 }

@@ -14,4 +14,10 @@ inline Activity track(std::vector<std::vector<TrackPoint>> segments) {
   return activity;
 }
 
+inline ActivityFile file_of(std::vector<Activity> activities) {
+  ActivityFile file;
+  file.activities = std::move(activities);
+  return file;
+}
+
 }  // namespace tramlix::testing
