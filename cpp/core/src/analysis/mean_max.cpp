@@ -94,16 +94,21 @@ struct Run {
     double best = -std::numeric_limits<double>::infinity();
     std::size_t j = 0;
 #if defined(__SSE2__)
-    __m128d best2 = _mm_set1_pd(best);
-    for (; j + 2 <= count; j += 2) {
-      const __m128d difference =
-          _mm_sub_pd(_mm_loadu_pd(sums + j + offset), _mm_loadu_pd(sums + j));
-      best2 = _mm_max_pd(difference, best2);  // difference > best ? difference : best
+    // Two pairs of differences at a time, each pair into its own maximum.
+    __m128d best_a = _mm_set1_pd(best);
+    __m128d best_b = best_a;
+    for (; j + 4 <= count; j += 4) {
+      const __m128d a = _mm_sub_pd(_mm_loadu_pd(sums + j + offset), _mm_loadu_pd(sums + j));
+      const __m128d b = _mm_sub_pd(_mm_loadu_pd(sums + j + 2 + offset), _mm_loadu_pd(sums + j + 2));
+      best_a = _mm_max_pd(a, best_a);  // a > best ? a : best
+      best_b = _mm_max_pd(b, best_b);
     }
-    double halves[2];
-    _mm_storeu_pd(halves, best2);
-    if (halves[0] > best) best = halves[0];
-    if (halves[1] > best) best = halves[1];
+    double lanes[4];
+    _mm_storeu_pd(lanes, best_a);
+    _mm_storeu_pd(lanes + 2, best_b);
+    for (double lane : lanes) {
+      if (lane > best) best = lane;
+    }
 #endif
     for (; j < count; ++j) {
       const double difference = sums[j + offset] - sums[j];
