@@ -21,7 +21,7 @@ namespace {
 // the points hold. Zeros add nothing to a sum either, so the average without zeros needs only its
 // own weight and count. The weight a channel's values hold in all is the weight of every point
 // when the channel has a value at every point, which is what recordings mostly give; a channel
-// with gaps, or without any time to weigh by, takes a second pass of its own (rest()).
+// with gaps, or without any time to weigh by, takes a second pass of its own (weight_and_sum()).
 
 // A channel of whole numbers: count and extremes in integers.
 template <bool kWithoutZeros>
