@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -127,6 +128,98 @@ TEST(Stats, CadenceAndPowerAverageWithoutZerosToo) {
   EXPECT_FALSE(idle.average_without_zeros);
 }
 
+// Point by point, as the figures are defined: each value weighs its point's time weight, and
+// every sum runs in track order, so the figures must come out exactly equal.
+ActivityStats straightforward_stats(const Activity& activity, double gap) {
+  ActivityStats result;
+  ChannelStats* figures[] = {&result.heart_rate, &result.cadence,     &result.power,
+                             &result.speed,      &result.temperature, &result.elevation};
+  for (Channel channel : kChannels) {
+    ChannelStats& stats = *figures[static_cast<std::size_t>(channel)];
+    const bool without_zeros = channel == Channel::Cadence || channel == Channel::Power;
+    double sum = 0, weight = 0, weighted = 0, nonzero_sum = 0, nonzero_weight = 0;
+    double nonzero_weighted = 0;
+    std::size_t nonzero_count = 0;
+    for (const Segment& segment : activity.segments) {
+      const Points& points = segment.points;
+      for (std::size_t i = 0; i < points.size(); ++i) {
+        const std::optional<double> value = channel_value(points[i], channel);
+        if (!value) continue;
+        double w = 0;
+        if (i + 1 < points.size() && points[i].time && points[i + 1].time && gap > 0) {
+          const double seconds =
+              static_cast<double>(nanoseconds_between(*points[i].time, *points[i + 1].time)) / 1e9;
+          if (seconds > 0) w = std::min(seconds, gap);
+        }
+        ++stats.count;
+        stats.min = std::min(stats.min.value_or(*value), *value);
+        stats.max = std::max(stats.max.value_or(*value), *value);
+        sum += *value;
+        weight += w;
+        weighted += *value * w;
+        if (*value != 0) {
+          ++nonzero_count;
+          nonzero_sum += *value;
+          nonzero_weight += w;
+          nonzero_weighted += *value * w;
+        }
+      }
+    }
+    if (stats.count == 0) continue;
+    stats.time_weighted = weight > 0;
+    if (stats.time_weighted) {
+      stats.average = weighted / weight;
+      if (without_zeros && nonzero_weight > 0) {
+        stats.average_without_zeros = nonzero_weighted / nonzero_weight;
+      }
+    } else {
+      stats.average = sum / static_cast<double>(stats.count);
+      if (without_zeros && nonzero_count > 0) {
+        stats.average_without_zeros = nonzero_sum / static_cast<double>(nonzero_count);
+      }
+    }
+  }
+  return result;
+}
+
+TEST(Stats, EqualsThePointByPointFiguresExactly) {
+  // Channels at every point, at some, or at none; zeros, NaN and infinities; untimed points,
+  // times that go back, steps off the whole second and gaps beyond the limit.
+  std::mt19937 random(7);
+  const auto chance = [&](unsigned percent) { return random() % 100 < percent; };
+  for (int trial = 0; trial < 300; ++trial) {
+    unsigned present[6];
+    for (unsigned& percent : present) percent = std::array{0u, 100u, 100u, 70u}[random() % 4];
+    Activity activity;
+    for (int s = 0, segments = static_cast<int>(random() % 4); s < segments; ++s) {
+      Segment& segment = activity.segments.emplace_back();
+      double t = 100.0 * s;
+      for (int i = 0, n = static_cast<int>(random() % 50); i < n; ++i) {
+        t += chance(10) ? -3.0 : static_cast<double>(random() % 14) + (chance(30) ? 0.144 : 0.0);
+        TrackPoint point = at(chance(90) ? std::optional<double>(t) : std::nullopt);
+        const auto whole = [&](unsigned range) {
+          return static_cast<std::uint16_t>(chance(25) ? 0 : random() % range);
+        };
+        const auto real = [&] {
+          return chance(5) ? std::array{kNaN, std::numeric_limits<double>::infinity()}[random() % 2]
+                           : (static_cast<double>(random() % 20001) - 10000.0) / 7.0;
+        };
+        if (chance(present[0])) point.heart_rate_bpm = whole(220);
+        if (chance(present[1])) point.cadence_rpm = whole(130);
+        if (chance(present[2])) point.power_watts = whole(2000);
+        if (chance(present[3])) point.speed_mps = real();
+        if (chance(present[4])) point.temperature_c = static_cast<std::int16_t>(whole(80) - 40);
+        if (chance(present[5])) point.elevation_m = real();
+        segment.points.push_back(point);
+      }
+    }
+    for (double gap : {10.0, 0.5, 0.0}) {
+      ASSERT_EQ(tramlix::stats(activity, gap), straightforward_stats(activity, gap))
+          << "trial " << trial << ", gap " << gap;
+    }
+  }
+}
+
 TEST(TimeInZones, ValuesOnABoundaryBelongToTheZoneAbove) {
   const double bounds[] = {120, 140, 160, 175};
   // Each value holds 1 s but the 175 holds 2 s and the segment's last point none.
@@ -246,9 +339,12 @@ TEST(MeanMax, AgreesWithTheSecondBySecondDefinition) {
     for (int s = 0, segments = 1 + static_cast<int>(random() % 2); s < segments; ++s) {
       Segment& segment = activity.segments.emplace_back();
       double t = 1000.0 * s;
-      for (int i = 0, n = static_cast<int>(random() % 40); i < n; ++i) {
-        // Steps from 0 to 15 s, some off the whole second, now and then a missing value.
-        t += static_cast<double>(random() % 16) + (random() % 4 == 0 ? 0.5 : 0.0);
+      // Every other trial a 1 Hz recording with a few gaps, else steps from 0 to 15 s, some
+      // off the whole second; now and then a missing value.
+      const bool one_hertz = trial % 2 == 0;
+      for (int i = 0, n = static_cast<int>(random() % (one_hertz ? 120 : 40)); i < n; ++i) {
+        t += one_hertz ? (random() % 30 == 0 ? 12.0 : 1.0)
+                       : static_cast<double>(random() % 16) + (random() % 4 == 0 ? 0.5 : 0.0);
         TrackPoint point = at(t);
         if (random() % 8 != 0) point.power_watts = static_cast<std::uint16_t>(random() % 500);
         segment.points.push_back(point);

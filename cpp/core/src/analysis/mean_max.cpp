@@ -15,6 +15,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "track.hpp"
 #include "tramlix/analysis.hpp"
 
@@ -26,16 +30,24 @@ constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 // nanoseconds stay within 64 bits.
 constexpr std::int64_t kLongestRunSeconds = 4'000'000'000;
 
-// The runs of one channel resampled at 1 Hz, each as blocks of seconds of one value: block j
-// holds seconds [start[j], start[j + 1]) at value[j]. `before[j]` is the sum of the seconds
-// before block j; the entries past the last block close the run (its length, its whole sum).
-struct Run {
+// The runs of one channel resampled at 1 Hz, each as blocks of seconds of one value, all runs'
+// blocks one after the other in the same arrays. Block j of a run holds seconds
+// [start[j], start[j + 1]) at value[j]; `before[j]` is the sum of the seconds before block j; the
+// entries past a run's last block close it (its length, its whole sum).
+struct Blocks {
   std::vector<std::int64_t> start;
   std::vector<double> value;
   std::vector<double> before;
+};
 
-  std::size_t blocks() const { return value.size() - 1; }
-  std::int64_t seconds() const { return start.back(); }
+// One run: its blocks and the closing entry after them.
+struct Run {
+  const std::int64_t* start;
+  const double* value;
+  const double* before;
+  std::size_t blocks;
+
+  std::int64_t seconds() const { return start[blocks]; }
 
   // The sum of the seconds before `second`, which lies in block `at` (or is the run's end, with
   // `at` the number of blocks).
@@ -44,10 +56,16 @@ struct Run {
   }
 
   // The largest sum over `window` consecutive seconds; absent when the run is shorter.
-  [[gnu::noinline]] std::optional<double> best_sum(std::int64_t window) const {
+  std::optional<double> best_sum(std::int64_t window) const {
     if (window > seconds()) return std::nullopt;
-    const std::size_t count = blocks();
+    const std::size_t count = blocks;
     const std::int64_t last_start = seconds() - window;
+    // Every block one second long, as a 1 Hz recording gives: the window from second j sums to
+    // before[j + window] - before[j].
+    if (static_cast<std::int64_t>(count) == seconds()) {
+      return best_difference(before, static_cast<std::size_t>(window),
+                             static_cast<std::size_t>(last_start) + 1);
+    }
     double best = -std::numeric_limits<double>::infinity();
     // Windows starting where a block starts.
     std::size_t at = 0;
@@ -57,9 +75,7 @@ struct Run {
       const double sum = sum_before(at, end) - before[j];
       if (sum > best) best = sum;
     }
-    // Windows ending where a block ends; when every block is one second long, the starts above
-    // were every second already.
-    if (static_cast<std::int64_t>(count) == seconds()) return best;
+    // Windows ending where a block ends.
     at = 0;
     for (std::size_t j = 1; j <= count; ++j) {
       const std::int64_t begin = start[j] - window;
@@ -70,16 +86,48 @@ struct Run {
     }
     return best;
   }
+
+  // The largest of sums[j + offset] - sums[j] for j below `count`. A NaN difference is passed
+  // over, as `if (difference > best)` passes over it; differences of these sums are never -0, so
+  // which of two equal ones is kept makes no difference.
+  static double best_difference(const double* sums, std::size_t offset, std::size_t count) {
+    double best = -std::numeric_limits<double>::infinity();
+    std::size_t j = 0;
+#if defined(__SSE2__)
+    // Two pairs of differences at a time, each pair into its own maximum.
+    __m128d best_a = _mm_set1_pd(best);
+    __m128d best_b = best_a;
+    for (; j + 4 <= count; j += 4) {
+      const __m128d a = _mm_sub_pd(_mm_loadu_pd(sums + j + offset), _mm_loadu_pd(sums + j));
+      const __m128d b = _mm_sub_pd(_mm_loadu_pd(sums + j + 2 + offset), _mm_loadu_pd(sums + j + 2));
+      best_a = _mm_max_pd(a, best_a);  // a > best ? a : best
+      best_b = _mm_max_pd(b, best_b);
+    }
+    double lanes[4];
+    _mm_storeu_pd(lanes, best_a);
+    _mm_storeu_pd(lanes + 2, best_b);
+    for (double lane : lanes) {
+      if (lane > best) best = lane;
+    }
+#endif
+    for (; j < count; ++j) {
+      const double difference = sums[j + offset] - sums[j];
+      if (difference > best) best = difference;
+    }
+    return best;
+  }
 };
 
 // Cuts one segment's values into runs. Second k of a run takes the value of the last point at or
 // before the run's start plus k seconds; the last point holds only for its own second, when it
 // falls on a whole second of the run. A point whose value does not last to a whole second (the
-// next one follows within the same second) is replaced by the next.
+// next one follows within the same second) is replaced by the next. Each run is the range of
+// entries from its first to its closing one, [first, last].
 class Resampler {
  public:
-  Resampler(double gap_limit_seconds, std::vector<Run>& runs)
-      : gap_limit_nanoseconds_(gap_limit_seconds * 1e9), runs_(runs) {}
+  Resampler(double gap_limit_seconds, Blocks& blocks,
+            std::vector<std::pair<std::size_t, std::size_t>>& runs)
+      : gap_limit_nanoseconds_(gap_limit_seconds * 1e9), blocks_(blocks), runs_(runs) {}
 
   void add(UtcInstant time, double value) {
     std::int64_t offset = 0;
@@ -87,6 +135,7 @@ class Resampler {
     if (!open_) {
       open_ = true;
       run_start_ = time;
+      first_ = blocks_.value.size();
       last_offset_ = 0;
       last_second_ = 0;
       value_ = value;
@@ -108,13 +157,12 @@ class Resampler {
       append(last_second_, value_);
       end = last_second_ + 1;
     }
-    if (run_.value.empty()) return;
-    sum_ += static_cast<double>(end - run_.start.back()) * run_.value.back();
-    run_.start.push_back(end);
-    run_.value.push_back(0.0);
-    run_.before.push_back(sum_);
-    runs_.push_back(std::move(run_));
-    run_ = Run{};
+    if (blocks_.value.size() == first_) return;
+    sum_ += static_cast<double>(end - blocks_.start.back()) * blocks_.value.back();
+    blocks_.start.push_back(end);
+    blocks_.value.push_back(0.0);
+    blocks_.before.push_back(sum_);
+    runs_.emplace_back(first_, blocks_.value.size() - 1);
     sum_ = 0.0;
   }
 
@@ -138,21 +186,23 @@ class Resampler {
 
   // The previous value, from `from` up to the second now reached.
   void append(std::int64_t from, double value) {
-    if (!run_.start.empty())
-      sum_ += static_cast<double>(from - run_.start.back()) * run_.value.back();
-    run_.start.push_back(from);
-    run_.value.push_back(value);
-    run_.before.push_back(sum_);
+    if (blocks_.value.size() != first_) {
+      sum_ += static_cast<double>(from - blocks_.start.back()) * blocks_.value.back();
+    }
+    blocks_.start.push_back(from);
+    blocks_.value.push_back(value);
+    blocks_.before.push_back(sum_);
   }
 
   double gap_limit_nanoseconds_;
-  std::vector<Run>& runs_;
+  Blocks& blocks_;
+  std::vector<std::pair<std::size_t, std::size_t>>& runs_;
   bool open_ = false;
   UtcInstant run_start_;
+  std::size_t first_ = 0;
   std::int64_t last_offset_ = 0;
   std::int64_t last_second_ = 0;
   double value_ = 0.0;
-  Run run_;
   double sum_ = 0.0;
 };
 
@@ -161,10 +211,11 @@ class Resampler {
 std::vector<std::optional<double>> mean_max(const Activity& activity, Channel channel,
                                             std::span<const std::int64_t> durations,
                                             double gap_limit_seconds) {
-  std::vector<Run> runs;
+  Blocks blocks;
+  std::vector<std::pair<std::size_t, std::size_t>> ranges;
   analysis::with_channel(channel, [&]<Channel C>() {
     for (const Segment& segment : activity.segments) {
-      Resampler resampler(gap_limit_seconds, runs);
+      Resampler resampler(gap_limit_seconds, blocks, ranges);
       for (const TrackPoint& point : segment.points) {
         if (!point.time) continue;
         if (const std::optional<double> value = analysis::value_of<C>(point)) {
@@ -174,6 +225,12 @@ std::vector<std::optional<double>> mean_max(const Activity& activity, Channel ch
       resampler.close();
     }
   });
+  std::vector<Run> runs;
+  runs.reserve(ranges.size());
+  for (const auto& [first, last] : ranges) {
+    runs.push_back(Run{blocks.start.data() + first, blocks.value.data() + first,
+                       blocks.before.data() + first, last - first});
+  }
   std::vector<std::optional<double>> best(durations.size());
   for (std::size_t i = 0; i < durations.size(); ++i) {
     const std::int64_t window = durations[i];

@@ -56,16 +56,24 @@ decltype(auto) with_channel(Channel channel, Body&& body) {
   return body.template operator()<Channel::Elevation>();
 }
 
-// Seconds from `from` to `to`, negative when `to` is earlier. Points lie seconds apart: 64-bit
+// Nanoseconds from `from` to `to` (negative when `to` is earlier) into `nanoseconds`, when the
+// two lie less than 4e9 seconds apart; false otherwise. Points lie seconds apart: 64-bit
 // arithmetic is exact there and much cheaper than the 128 bits instants may need.
-inline double seconds_between(UtcInstant from, UtcInstant to) {
+inline bool short_step(UtcInstant from, UtcInstant to, std::int64_t& nanoseconds) {
   std::int64_t seconds = 0;
-  if (!__builtin_sub_overflow(to.seconds, from.seconds, &seconds) && seconds > -4'000'000'000 &&
-      seconds < 4'000'000'000) {
-    const std::int64_t nanoseconds =
-        seconds * 1'000'000'000 + (std::int64_t{to.nanoseconds} - std::int64_t{from.nanoseconds});
-    return static_cast<double>(nanoseconds) / 1e9;
+  if (__builtin_sub_overflow(to.seconds, from.seconds, &seconds) || seconds <= -4'000'000'000 ||
+      seconds >= 4'000'000'000) {
+    return false;
   }
+  nanoseconds =
+      seconds * 1'000'000'000 + (std::int64_t{to.nanoseconds} - std::int64_t{from.nanoseconds});
+  return true;
+}
+
+// Seconds from `from` to `to`, negative when `to` is earlier.
+inline double seconds_between(UtcInstant from, UtcInstant to) {
+  std::int64_t nanoseconds = 0;
+  if (short_step(from, to, nanoseconds)) return static_cast<double>(nanoseconds) / 1e9;
   return static_cast<double>(nanoseconds_between(from, to)) / 1e9;
 }
 
