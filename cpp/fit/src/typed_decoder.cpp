@@ -23,6 +23,12 @@ struct FieldPlan {
   const profile::FieldInfo* info = nullptr;  // null: a field the profile does not describe
   TypeClass type;
   std::uint8_t first_same = 0;  // index of the first field with the same number
+  bool subfields = false;       // the profile gives the field subfields
+  // A field without names or times: a scalar value stands as it is (Plain) or is scaled
+  // (value / divisor - minus), which is all transform_value would do with it.
+  enum class Shortcut : std::uint8_t { None, Plain, Scaled } shortcut = Shortcut::None;
+  double divisor = 1.0;
+  double minus = 0.0;
 };
 
 struct DefinitionPlan {
@@ -45,9 +51,14 @@ std::optional<std::uint8_t> unsigned_byte(const RawValue& value) {
 }
 
 // Field values are reassigned in place so a reused message keeps the storage of its texts.
-Field& next_field(std::vector<Field>& fields, std::size_t& count) {
-  if (count == fields.size()) fields.emplace_back();
-  return fields[count++];
+[[gnu::noinline]] Field& new_field(std::vector<Field>& fields, std::size_t& count) {
+  ++count;
+  return fields.emplace_back();
+}
+inline Field& next_field(std::vector<Field>& fields, std::size_t& count) {
+  if (count < fields.size()) [[likely]]
+    return fields[count++];
+  return new_field(fields, count);
 }
 
 void set_profile_field(Field& field, std::string_view name, std::string_view units,
@@ -81,10 +92,21 @@ struct TypedDecoder::State {
   // taken as it stands, and components that follow count on from it.
   template <class Info>
   void emit(const RawMessage& raw, const RawField& raw_field, const Info& info,
-            const TypeClass& type, std::vector<Field>& fields, std::size_t& count) {
+            const TypeClass& type, const FieldPlan* plan, std::vector<Field>& fields,
+            std::size_t& count) {
     Field& field = next_field(fields, count);
     set_profile_field(field, info.name, info.units, raw_field.number);
-    transforms::transform_value(raw_field.value, type, info.scale, info.offset, flags, field.value);
+    const RawValue& value = raw_field.value;
+    if (plan != nullptr && plan->shortcut != FieldPlan::Shortcut::None && value.is_scalar()) {
+      if (plan->shortcut == FieldPlan::Shortcut::Plain) {
+        transforms::assign_number(field.value, value.type(), value.scalar_bits());
+      } else {
+        field.value = detail::as_double(value.type(), value.scalar_bits()) / plan->divisor -
+                      plan->minus;
+      }
+    } else {
+      transforms::transform_value(value, type, info.scale, info.offset, flags, field.value);
+    }
     if constexpr (requires { info.accumulate; }) {
       if (info.accumulate && raw_field.value.is_integer_scalar()) {
         accumulator.seed(raw.global_number, info.name, raw_field.value.scalar_bits(), info.scale);
@@ -108,6 +130,13 @@ struct TypedDecoder::State {
     return it->second;
   }
 
+  // The type of a subfield, classified once.
+  const TypeClass& subfield_type(const profile::Subfield& subfield) {
+    auto [it, added] = subfield_types.try_emplace(&subfield);
+    if (added) it->second = transforms::classify(subfield.type_name);
+    return it->second;
+  }
+
   Decoder decoder;
   RawRecord record;
   RawMessage raw;
@@ -115,6 +144,7 @@ struct TypedDecoder::State {
   transforms::Accumulator accumulator;
   DevFieldRegistry registry;
   std::unordered_map<const profile::Component*, TypeClass> component_types;
+  std::unordered_map<const profile::Subfield*, TypeClass> subfield_types;
   std::array<DefinitionPlan, 16> plans;
   std::function<void(const Message&)> observer;
   transforms::Flags flags;
@@ -137,6 +167,18 @@ DefinitionPlan& TypedDecoder::State::plan_for(const RawMessage& raw) {
     field.info = plan.message->field(number);
     if (field.info == nullptr) continue;
     field.type = transforms::classify(field.info->type_name);
+    field.subfields = !field.info->subfields.empty();
+    if (field.type.type == nullptr && !field.type.date_time) {
+      const std::optional<double> scale = field.info->scale;
+      const std::optional<double> offset = field.info->offset;
+      if (!flags.scale_and_offset || ((!scale || *scale == 1.0) && (!offset || *offset == 0.0))) {
+        field.shortcut = FieldPlan::Shortcut::Plain;
+      } else {
+        field.shortcut = FieldPlan::Shortcut::Scaled;
+        field.divisor = scale.value_or(1.0);
+        field.minus = offset.value_or(0.0);
+      }
+    }
     plan.field_count += field.info->components.size();
   }
   plan.selected.assign(raw.fields.size(), nullptr);
@@ -218,17 +260,17 @@ void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
       continue;
     }
     const profile::FieldInfo& info = *field_plan.info;
-    if (flags.subfields && !info.subfields.empty()) {
+    if (field_plan.subfields && flags.subfields) {
       // Every field with one number selects alike: the references read the first of each.
       if (field_plan.first_same == i) {
         plan.selected[i] = transforms::select_subfield(info, *plan.message, raw.fields, plan.index);
       }
       if (const profile::Subfield* subfield = plan.selected[field_plan.first_same]) {
-        emit(raw, raw_field, *subfield, transforms::classify(subfield->type_name), fields, count);
+        emit(raw, raw_field, *subfield, subfield_type(*subfield), nullptr, fields, count);
         continue;
       }
     }
-    emit(raw, raw_field, info, field_plan.type, fields, count);
+    emit(raw, raw_field, info, field_plan.type, &field_plan, fields, count);
   }
 
   static const TypeClass kPlain{};
