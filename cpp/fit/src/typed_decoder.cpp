@@ -29,6 +29,7 @@ struct FieldPlan {
   enum class Shortcut : std::uint8_t { None, Plain, Scaled } shortcut = Shortcut::None;
   double divisor = 1.0;
   double minus = 0.0;
+  std::uint8_t expanded = 0;  // the fields its components gave in the last message
 };
 
 struct DefinitionPlan {
@@ -38,6 +39,8 @@ struct DefinitionPlan {
   std::size_t field_count = 0;  // fields of a message, expanded components included
   transforms::FieldIndex index;
   std::vector<const profile::Subfield*> selected;  // per field, for the current message
+  // The layout of its messages' fields: a new number whenever the names could change.
+  std::uint64_t layout = 0;
 };
 
 // The low byte of an 8-bit unsigned or enum scalar, or of a one-byte byte list.
@@ -92,17 +95,17 @@ struct TypedDecoder::State {
   // taken as it stands, and components that follow count on from it.
   template <class Info>
   void emit(const RawMessage& raw, const RawField& raw_field, const Info& info,
-            const TypeClass& type, const FieldPlan* plan, std::vector<Field>& fields,
-            std::size_t& count) {
+            const TypeClass& type, FieldPlan& plan, bool shortcut, DefinitionPlan& definition,
+            std::vector<Field>& fields, std::size_t& count) {
     Field& field = next_field(fields, count);
     set_profile_field(field, info.name, info.units, raw_field.number);
     const RawValue& value = raw_field.value;
-    if (plan != nullptr && plan->shortcut != FieldPlan::Shortcut::None && value.is_scalar()) {
-      if (plan->shortcut == FieldPlan::Shortcut::Plain) {
+    if (shortcut && plan.shortcut != FieldPlan::Shortcut::None && value.is_scalar()) {
+      if (plan.shortcut == FieldPlan::Shortcut::Plain) {
         transforms::assign_number(field.value, value.type(), value.scalar_bits());
       } else {
-        field.value = detail::as_double(value.type(), value.scalar_bits()) / plan->divisor -
-                      plan->minus;
+        field.value =
+            detail::as_double(value.type(), value.scalar_bits()) / plan.divisor - plan.minus;
       }
     } else {
       transforms::transform_value(value, type, info.scale, info.offset, flags, field.value);
@@ -113,7 +116,14 @@ struct TypedDecoder::State {
       }
     }
     if (flags.components && !info.components.empty()) {
+      const std::size_t before = count;
       expand(raw_field, info.components, raw.global_number, fields, count);
+      // An invalid value, or one shorter than its components, expands into fewer fields.
+      const auto expanded = static_cast<std::uint8_t>(count - before);
+      if (expanded != plan.expanded) {
+        plan.expanded = expanded;
+        definition.layout = ++layouts;
+      }
     }
   }
   void expand(const RawField& raw, std::span<const profile::Component> components,
@@ -145,6 +155,7 @@ struct TypedDecoder::State {
   DevFieldRegistry registry;
   std::unordered_map<const profile::Component*, TypeClass> component_types;
   std::unordered_map<const profile::Subfield*, TypeClass> subfield_types;
+  std::uint64_t layouts = 0;  // the last layout number given
   std::array<DefinitionPlan, 16> plans;
   std::function<void(const Message&)> observer;
   transforms::Flags flags;
@@ -182,6 +193,7 @@ DefinitionPlan& TypedDecoder::State::plan_for(const RawMessage& raw) {
     plan.field_count += field.info->components.size();
   }
   plan.selected.assign(raw.fields.size(), nullptr);
+  plan.layout = ++layouts;
   return plan;
 }
 
@@ -252,7 +264,7 @@ void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
 
   for (std::size_t i = 0; i < raw.fields.size(); ++i) {
     const RawField& raw_field = raw.fields[i];
-    const FieldPlan& field_plan = plan.fields[i];
+    FieldPlan& field_plan = plan.fields[i];
     if (field_plan.info == nullptr) {
       Field& field = next_field(fields, count);
       set_profile_field(field, "unknown", {}, raw_field.number);
@@ -263,14 +275,20 @@ void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
     if (field_plan.subfields && flags.subfields) {
       // Every field with one number selects alike: the references read the first of each.
       if (field_plan.first_same == i) {
-        plan.selected[i] = transforms::select_subfield(info, *plan.message, raw.fields, plan.index);
+        const profile::Subfield* chosen =
+            transforms::select_subfield(info, *plan.message, raw.fields, plan.index);
+        if (chosen != plan.selected[i]) {
+          plan.selected[i] = chosen;
+          plan.layout = ++layouts;
+        }
       }
       if (const profile::Subfield* subfield = plan.selected[field_plan.first_same]) {
-        emit(raw, raw_field, *subfield, subfield_type(*subfield), nullptr, fields, count);
+        emit(raw, raw_field, *subfield, subfield_type(*subfield), field_plan, false, plan, fields,
+             count);
         continue;
       }
     }
-    emit(raw, raw_field, info, field_plan.type, &field_plan, fields, count);
+    emit(raw, raw_field, info, field_plan.type, field_plan, true, plan, fields, count);
   }
 
   static const TypeClass kPlain{};
@@ -300,6 +318,8 @@ void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
     }
   }
   fields.erase(fields.begin() + static_cast<std::ptrdiff_t>(count), fields.end());
+  // Developer fields are named by descriptions that may change at any message.
+  message.layout = raw.developer_fields.empty() ? plan.layout : 0;
 }
 
 DecoderBuilder::DecoderBuilder(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}

@@ -85,6 +85,7 @@ class Namer {
   };
   std::vector<Key> last_keys_;
   std::vector<std::uint32_t> last_ids_;
+  std::uint64_t last_layout_ = 0;  // the previous message's layout, as the decoder gave it
 };
 
 // The values of one column, staged until the table is built: each row holds zero (null), one or
