@@ -95,6 +95,17 @@ class Column {
   explicit Column(const ColumnSpec& spec)
       : spec_(&spec), kind_(spec.kind), own_number_(spec.profile ? spec.number : -1) {}
 
+  // Room for `rows` rows of one value each.
+  void reserve(std::uint32_t rows) {
+    starts_.reserve(std::size_t{rows} + 1);
+    valid_.reserve(rows);
+    if (numeric()) {
+      numbers_.reserve(rows);
+    } else {
+      ends_.reserve(rows);
+    }
+  }
+
   // Adds the value of `field` to row `row`, the table's current last row.
   void add(std::uint32_t row, const fit::Field& field);
 
