@@ -128,6 +128,9 @@ struct TypedDecoder::State {
   }
   void expand(const RawField& raw, std::span<const profile::Component> components,
               std::uint16_t global_number, std::vector<Field>& fields, std::size_t& count);
+  // The field one component gives with `value`, its bits read from the field.
+  void expand_one(const profile::Component& component, std::uint64_t value,
+                  std::uint16_t global_number, std::vector<Field>& fields, std::size_t& count);
   // The type of the field a component expands into: an enumeration's values get their names
   // (a monitoring message's activity_type), like the field's own values would.
   const TypeClass& target_type(std::uint16_t global_number, const profile::Component& component) {
@@ -229,6 +232,13 @@ void TypedDecoder::State::expand(const RawField& raw,
                                  std::span<const profile::Component> components,
                                  std::uint16_t global_number, std::vector<Field>& fields,
                                  std::size_t& count) {
+  if (components.size() == 1 && components[0].bits <= 64 && raw.value.is_integer_scalar()) {
+    // One component of an integer (a speed's enhanced_speed): the low bits of the value.
+    const unsigned bits = components[0].bits;
+    std::uint64_t value = raw.value.scalar_bits();
+    if (bits < 64) value &= (std::uint64_t{1} << bits) - 1;
+    return expand_one(components[0], value, global_number, fields, count);
+  }
   std::uint8_t scalar_bytes[8];
   std::span<const std::uint8_t> bytes;
   if (raw.value.is_integer_scalar()) {
@@ -243,15 +253,21 @@ void TypedDecoder::State::expand(const RawField& raw,
   for (const profile::Component& component : components) {
     std::uint64_t value;
     if (!cursor.take(component.bits, value)) break;
-    if (component.accumulate) {
-      value = accumulator.accumulate(global_number, component.target, value, component.bits,
-                                     component.scale);
-    }
-    Field& field = next_field(fields, count);
-    set_profile_field(field, component.target, component.units, 0);
-    transforms::transform_unsigned(value, target_type(global_number, component), component.scale,
-                                   component.offset, flags, field.value);
+    expand_one(component, value, global_number, fields, count);
   }
+}
+
+void TypedDecoder::State::expand_one(const profile::Component& component, std::uint64_t value,
+                                     std::uint16_t global_number, std::vector<Field>& fields,
+                                     std::size_t& count) {
+  if (component.accumulate) {
+    value = accumulator.accumulate(global_number, component.target, value, component.bits,
+                                   component.scale);
+  }
+  Field& field = next_field(fields, count);
+  set_profile_field(field, component.target, component.units, 0);
+  transforms::transform_unsigned(value, target_type(global_number, component), component.scale,
+                                 component.offset, flags, field.value);
 }
 
 void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
