@@ -317,3 +317,54 @@ TEST(FitTypedDecoder, ComponentsContinueTotalsAndNameValues) {
 
 }  // namespace
 }  // namespace fit
+
+namespace fit {
+namespace {
+
+// Messages of one definition share a layout only while their fields have the same names: a
+// subfield chosen by another field's value, or a value too short or invalid to give its
+// components, lays a message out anew.
+TEST(FitTypedDecoder, MessagesShareALayoutOnlyWithTheSameFields) {
+  Records r;
+  // event: event, event_type, data (timer_trigger for a timer event, gear_change_data with four
+  // components for a rear gear change).
+  r.define(0, 21, {{0, 1, kEnum}, {1, 1, kEnum}, {3, 4, kU32}});
+  const auto event = [&](std::uint8_t kind, std::uint32_t data) {
+    r.data(0, cat({{kind, 3}, le32(data)}));
+  };
+  event(0, 1);
+  event(0, 2);
+  event(43, 0x01020304);
+  event(43, 0x05060708);
+  event(43, 0xFFFFFFFF);  // no value: no components
+  event(43, 0x01020304);
+  event(0, 1);
+  // hr: event_timestamp_12 as bytes gives one component per 12 bits it holds.
+  r.define(1, 132, {{10, 3, kByte}});
+  r.data(1, {0x00, 0x02, 0x40}).data(1, {0xFF, 0xFF, 0xFF}).data(1, {0x01, 0x02, 0x40});
+  const std::vector<Message> messages = decode_all(r.file());
+  ASSERT_EQ(messages.size(), 10u);
+  const auto keys = [](const Message& m) {
+    std::vector<std::pair<std::string_view, std::uint8_t>> out;
+    for (const Field& f : m.fields) out.emplace_back(f.name, f.number);
+    return out;
+  };
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    EXPECT_NE(messages[i].layout, 0u) << i;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (messages[i].layout == messages[j].layout) {
+        EXPECT_EQ(keys(messages[i]), keys(messages[j])) << j << " and " << i;
+      }
+    }
+  }
+  // A message laid out as the one before keeps its layout.
+  EXPECT_EQ(messages[1].layout, messages[0].layout);
+  EXPECT_EQ(messages[3].layout, messages[2].layout);
+  EXPECT_NE(messages[4].layout, messages[3].layout);
+  EXPECT_NE(messages[5].layout, messages[4].layout);
+  EXPECT_NE(messages[8].layout, messages[7].layout);
+  EXPECT_NE(messages[9].layout, messages[8].layout);
+}
+
+}  // namespace
+}  // namespace fit

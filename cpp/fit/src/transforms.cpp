@@ -35,18 +35,6 @@ ValueArray& reuse_array(Value& out, std::size_t size) {
   return *array;
 }
 
-void assign_number(Value& out, std::uint8_t code, std::uint64_t bits) {
-  if (is_signed_integer(code)) {
-    out = static_cast<std::int64_t>(bits);
-  } else if (code == kFloat32) {
-    out = static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
-  } else if (code == kFloat64) {
-    out = std::bit_cast<double>(bits);
-  } else {
-    out = bits;
-  }
-}
-
 using detail::as_double;
 
 // Whether an integer (64-bit two's complement of a value of type `code`) lies in 0 .. 2^32 - 1.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -32,6 +33,20 @@ struct TypeClass {
 };
 
 TypeClass classify(std::string_view type_name);
+
+// A scalar of base type `code` (its bits as RawValue::scalar_bits() gives them) as it stands:
+// integers widened to 64 bits, floats to double.
+inline void assign_number(Value& out, std::uint8_t code, std::uint64_t bits) {
+  if (base_type::is_signed_integer(code)) {
+    out = static_cast<std::int64_t>(bits);
+  } else if (code == base_type::kFloat32) {
+    out = static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
+  } else if (code == base_type::kFloat64) {
+    out = std::bit_cast<double>(bits);
+  } else {
+    out = bits;
+  }
+}
 
 // Writes the value as the raw value stands (integers widened to 64 bits, floats to double) into
 // `out`, reusing its storage where the kinds match.
@@ -83,7 +98,12 @@ class Accumulator {
   };
   Entry* find(std::uint16_t message, std::string_view target) {
     for (Entry& entry : entries_) {
-      if (entry.message == message && entry.target == target) return &entry;
+      // Targets are profile names: the same pointer, unless a caller gives its own text.
+      if (entry.message == message &&
+          (entry.target.data() == target.data() ? entry.target.size() == target.size()
+                                                : entry.target == target)) {
+        return &entry;
+      }
     }
     return nullptr;
   }

@@ -23,6 +23,13 @@ struct FieldPlan {
   const profile::FieldInfo* info = nullptr;  // null: a field the profile does not describe
   TypeClass type;
   std::uint8_t first_same = 0;  // index of the first field with the same number
+  bool subfields = false;       // the profile gives the field subfields
+  // A field without names or times: a scalar value stands as it is (Plain) or is scaled
+  // (value / divisor - minus), which is all transform_value would do with it.
+  enum class Shortcut : std::uint8_t { None, Plain, Scaled } shortcut = Shortcut::None;
+  double divisor = 1.0;
+  double minus = 0.0;
+  std::uint8_t expanded = 0;  // the fields its components gave in the last message
 };
 
 struct DefinitionPlan {
@@ -32,6 +39,8 @@ struct DefinitionPlan {
   std::size_t field_count = 0;  // fields of a message, expanded components included
   transforms::FieldIndex index;
   std::vector<const profile::Subfield*> selected;  // per field, for the current message
+  // The layout of its messages' fields: a new number whenever the names could change.
+  std::uint64_t layout = 0;
 };
 
 // The low byte of an 8-bit unsigned or enum scalar, or of a one-byte byte list.
@@ -45,9 +54,14 @@ std::optional<std::uint8_t> unsigned_byte(const RawValue& value) {
 }
 
 // Field values are reassigned in place so a reused message keeps the storage of its texts.
-Field& next_field(std::vector<Field>& fields, std::size_t& count) {
-  if (count == fields.size()) fields.emplace_back();
-  return fields[count++];
+[[gnu::noinline]] Field& new_field(std::vector<Field>& fields, std::size_t& count) {
+  ++count;
+  return fields.emplace_back();
+}
+inline Field& next_field(std::vector<Field>& fields, std::size_t& count) {
+  if (count < fields.size()) [[likely]]
+    return fields[count++];
+  return new_field(fields, count);
 }
 
 void set_profile_field(Field& field, std::string_view name, std::string_view units,
@@ -81,21 +95,42 @@ struct TypedDecoder::State {
   // taken as it stands, and components that follow count on from it.
   template <class Info>
   void emit(const RawMessage& raw, const RawField& raw_field, const Info& info,
-            const TypeClass& type, std::vector<Field>& fields, std::size_t& count) {
+            const TypeClass& type, FieldPlan& plan, bool shortcut, DefinitionPlan& definition,
+            std::vector<Field>& fields, std::size_t& count) {
     Field& field = next_field(fields, count);
     set_profile_field(field, info.name, info.units, raw_field.number);
-    transforms::transform_value(raw_field.value, type, info.scale, info.offset, flags, field.value);
+    const RawValue& value = raw_field.value;
+    if (shortcut && plan.shortcut != FieldPlan::Shortcut::None && value.is_scalar()) {
+      if (plan.shortcut == FieldPlan::Shortcut::Plain) {
+        transforms::assign_number(field.value, value.type(), value.scalar_bits());
+      } else {
+        field.value =
+            detail::as_double(value.type(), value.scalar_bits()) / plan.divisor - plan.minus;
+      }
+    } else {
+      transforms::transform_value(value, type, info.scale, info.offset, flags, field.value);
+    }
     if constexpr (requires { info.accumulate; }) {
       if (info.accumulate && raw_field.value.is_integer_scalar()) {
         accumulator.seed(raw.global_number, info.name, raw_field.value.scalar_bits(), info.scale);
       }
     }
     if (flags.components && !info.components.empty()) {
+      const std::size_t before = count;
       expand(raw_field, info.components, raw.global_number, fields, count);
+      // An invalid value, or one shorter than its components, expands into fewer fields.
+      const auto expanded = static_cast<std::uint8_t>(count - before);
+      if (expanded != plan.expanded) {
+        plan.expanded = expanded;
+        definition.layout = ++layouts;
+      }
     }
   }
   void expand(const RawField& raw, std::span<const profile::Component> components,
               std::uint16_t global_number, std::vector<Field>& fields, std::size_t& count);
+  // The field one component gives with `value`, its bits read from the field.
+  void expand_one(const profile::Component& component, std::uint64_t value,
+                  std::uint16_t global_number, std::vector<Field>& fields, std::size_t& count);
   // The type of the field a component expands into: an enumeration's values get their names
   // (a monitoring message's activity_type), like the field's own values would.
   const TypeClass& target_type(std::uint16_t global_number, const profile::Component& component) {
@@ -108,6 +143,13 @@ struct TypedDecoder::State {
     return it->second;
   }
 
+  // The type of a subfield, classified once.
+  const TypeClass& subfield_type(const profile::Subfield& subfield) {
+    auto [it, added] = subfield_types.try_emplace(&subfield);
+    if (added) it->second = transforms::classify(subfield.type_name);
+    return it->second;
+  }
+
   Decoder decoder;
   RawRecord record;
   RawMessage raw;
@@ -115,6 +157,8 @@ struct TypedDecoder::State {
   transforms::Accumulator accumulator;
   DevFieldRegistry registry;
   std::unordered_map<const profile::Component*, TypeClass> component_types;
+  std::unordered_map<const profile::Subfield*, TypeClass> subfield_types;
+  std::uint64_t layouts = 0;  // the last layout number given
   std::array<DefinitionPlan, 16> plans;
   std::function<void(const Message&)> observer;
   transforms::Flags flags;
@@ -137,9 +181,22 @@ DefinitionPlan& TypedDecoder::State::plan_for(const RawMessage& raw) {
     field.info = plan.message->field(number);
     if (field.info == nullptr) continue;
     field.type = transforms::classify(field.info->type_name);
+    field.subfields = !field.info->subfields.empty();
+    if (field.type.type == nullptr && !field.type.date_time) {
+      const std::optional<double> scale = field.info->scale;
+      const std::optional<double> offset = field.info->offset;
+      if (!flags.scale_and_offset || ((!scale || *scale == 1.0) && (!offset || *offset == 0.0))) {
+        field.shortcut = FieldPlan::Shortcut::Plain;
+      } else {
+        field.shortcut = FieldPlan::Shortcut::Scaled;
+        field.divisor = scale.value_or(1.0);
+        field.minus = offset.value_or(0.0);
+      }
+    }
     plan.field_count += field.info->components.size();
   }
   plan.selected.assign(raw.fields.size(), nullptr);
+  plan.layout = ++layouts;
   return plan;
 }
 
@@ -175,6 +232,13 @@ void TypedDecoder::State::expand(const RawField& raw,
                                  std::span<const profile::Component> components,
                                  std::uint16_t global_number, std::vector<Field>& fields,
                                  std::size_t& count) {
+  if (components.size() == 1 && components[0].bits <= 64 && raw.value.is_integer_scalar()) {
+    // One component of an integer (a speed's enhanced_speed): the low bits of the value.
+    const unsigned bits = components[0].bits;
+    std::uint64_t value = raw.value.scalar_bits();
+    if (bits < 64) value &= (std::uint64_t{1} << bits) - 1;
+    return expand_one(components[0], value, global_number, fields, count);
+  }
   std::uint8_t scalar_bytes[8];
   std::span<const std::uint8_t> bytes;
   if (raw.value.is_integer_scalar()) {
@@ -189,15 +253,21 @@ void TypedDecoder::State::expand(const RawField& raw,
   for (const profile::Component& component : components) {
     std::uint64_t value;
     if (!cursor.take(component.bits, value)) break;
-    if (component.accumulate) {
-      value = accumulator.accumulate(global_number, component.target, value, component.bits,
-                                     component.scale);
-    }
-    Field& field = next_field(fields, count);
-    set_profile_field(field, component.target, component.units, 0);
-    transforms::transform_unsigned(value, target_type(global_number, component), component.scale,
-                                   component.offset, flags, field.value);
+    expand_one(component, value, global_number, fields, count);
   }
+}
+
+void TypedDecoder::State::expand_one(const profile::Component& component, std::uint64_t value,
+                                     std::uint16_t global_number, std::vector<Field>& fields,
+                                     std::size_t& count) {
+  if (component.accumulate) {
+    value = accumulator.accumulate(global_number, component.target, value, component.bits,
+                                   component.scale);
+  }
+  Field& field = next_field(fields, count);
+  set_profile_field(field, component.target, component.units, 0);
+  transforms::transform_unsigned(value, target_type(global_number, component), component.scale,
+                                 component.offset, flags, field.value);
 }
 
 void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
@@ -210,7 +280,7 @@ void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
 
   for (std::size_t i = 0; i < raw.fields.size(); ++i) {
     const RawField& raw_field = raw.fields[i];
-    const FieldPlan& field_plan = plan.fields[i];
+    FieldPlan& field_plan = plan.fields[i];
     if (field_plan.info == nullptr) {
       Field& field = next_field(fields, count);
       set_profile_field(field, "unknown", {}, raw_field.number);
@@ -218,17 +288,23 @@ void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
       continue;
     }
     const profile::FieldInfo& info = *field_plan.info;
-    if (flags.subfields && !info.subfields.empty()) {
+    if (field_plan.subfields && flags.subfields) {
       // Every field with one number selects alike: the references read the first of each.
       if (field_plan.first_same == i) {
-        plan.selected[i] = transforms::select_subfield(info, *plan.message, raw.fields, plan.index);
+        const profile::Subfield* chosen =
+            transforms::select_subfield(info, *plan.message, raw.fields, plan.index);
+        if (chosen != plan.selected[i]) {
+          plan.selected[i] = chosen;
+          plan.layout = ++layouts;
+        }
       }
       if (const profile::Subfield* subfield = plan.selected[field_plan.first_same]) {
-        emit(raw, raw_field, *subfield, transforms::classify(subfield->type_name), fields, count);
+        emit(raw, raw_field, *subfield, subfield_type(*subfield), field_plan, false, plan, fields,
+             count);
         continue;
       }
     }
-    emit(raw, raw_field, info, field_plan.type, fields, count);
+    emit(raw, raw_field, info, field_plan.type, field_plan, true, plan, fields, count);
   }
 
   static const TypeClass kPlain{};
@@ -258,6 +334,8 @@ void TypedDecoder::State::decode(const RawMessage& raw, Message& message) {
     }
   }
   fields.erase(fields.begin() + static_cast<std::ptrdiff_t>(count), fields.end());
+  // Developer fields are named by descriptions that may change at any message.
+  message.layout = raw.developer_fields.empty() ? plan.layout : 0;
 }
 
 DecoderBuilder::DecoderBuilder(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}

@@ -90,6 +90,10 @@ std::optional<std::uint64_t> number_of_name(const ColumnSpec& spec, std::string_
 
 std::span<const std::uint32_t> Namer::columns_of(const fit::Message& message) {
   const std::size_t count = message.fields.size();
+  if (message.layout != 0 && message.layout == last_layout_ && last_ids_.size() == count) {
+    return last_ids_;
+  }
+  last_layout_ = message.layout;
   // Developer fields always look their column up: a description may change mid-file.
   bool same = last_keys_.size() == count;
   for (std::size_t i = 0; same && i < count; ++i) {
@@ -250,6 +254,16 @@ void Column::add(std::uint32_t row, const fit::Field& field) {
   if (array != nullptr) return add_array(*array);
   // The values most fields hold, already of their column's kind.
   switch (value.index()) {
+    case 1:
+      if (kind_ == Kind::UInt || kind_ == Kind::Int) {
+        const std::int64_t n = *value.get<std::int64_t>();
+        if (n >= 0) return push_number(static_cast<std::uint64_t>(n));
+        if (!big_) {
+          negative_ = true;
+          return push_number(static_cast<std::uint64_t>(n));
+        }
+      }
+      break;
     case 2:
       if (const auto n = *value.get<std::uint64_t>();
           (kind_ == Kind::UInt || kind_ == Kind::Int) && n <= std::uint64_t{INT64_MAX}) {

@@ -85,6 +85,7 @@ class Namer {
   };
   std::vector<Key> last_keys_;
   std::vector<std::uint32_t> last_ids_;
+  std::uint64_t last_layout_ = 0;  // the previous message's layout, as the decoder gave it
 };
 
 // The values of one column, staged until the table is built: each row holds zero (null), one or
@@ -93,6 +94,17 @@ class Column {
  public:
   explicit Column(const ColumnSpec& spec)
       : spec_(&spec), kind_(spec.kind), own_number_(spec.profile ? spec.number : -1) {}
+
+  // Room for `rows` rows of one value each.
+  void reserve(std::uint32_t rows) {
+    starts_.reserve(std::size_t{rows} + 1);
+    valid_.reserve(rows);
+    if (numeric()) {
+      numbers_.reserve(rows);
+    } else {
+      ends_.reserve(rows);
+    }
+  }
 
   // Adds the value of `field` to row `row`, the table's current last row.
   void add(std::uint32_t row, const fit::Field& field);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "fit/decoder.hpp"
 #include "fit/framing.hpp"
 #include "fit/profile.hpp"
 #include "fit/typed_decoder.hpp"
@@ -66,7 +67,11 @@ struct MessageType {
 
   void add(const fit::Message& message) {
     const std::span<const std::uint32_t> ids = namer.columns_of(message);
-    while (columns.size() < namer.size()) columns.emplace_back(namer.spec(columns.size()));
+    while (columns.size() < namer.size()) {
+      columns.emplace_back(namer.spec(columns.size()));
+      // The columns of the first message most likely hold a value in every row.
+      if (rows == 0) columns.back().reserve(expected_rows);
+    }
     Column* column = columns.data();
     for (std::size_t i = 0; i < ids.size(); ++i) column[ids[i]].add(rows, message.fields[i]);
     ++rows;
@@ -99,7 +104,31 @@ struct MessageType {
   bool wanted;
   std::vector<Column> columns;  // by column id; they point at the namer's specs
   std::uint32_t rows = 0;
+  std::uint32_t expected_rows = 0;  // messages of the type in the file
 };
+
+// How many data messages of each global number the file holds, counted from their headers:
+// the tables reserve their rows at once instead of growing. A file that does not decode to its
+// end gives what it holds up to there.
+std::unordered_map<std::uint16_t, std::uint32_t> count_messages(
+    std::span<const std::uint8_t> bytes) {
+  std::unordered_map<std::uint16_t, std::uint32_t> counts;
+  fit::Decoder decoder(bytes);
+  fit::RawRecord record;
+  std::uint16_t last = 0;
+  std::uint32_t* count = nullptr;
+  while (true) {
+    const auto more = decoder.next(record);
+    if (!more || !*more) break;
+    const std::uint16_t number = record.definition->global_number;
+    if (count == nullptr || number != last) {
+      count = &counts[number];  // references into an unordered_map stay valid
+      last = number;
+    }
+    ++*count;
+  }
+  return counts;
+}
 
 std::expected<std::vector<NamedTable>, Error> build(std::span<const std::uint8_t> data,
                                                     std::span<const std::string> names) {
@@ -110,6 +139,7 @@ std::expected<std::vector<NamedTable>, Error> build(std::span<const std::uint8_t
 
   std::vector<std::unique_ptr<MessageType>> types;  // in order of first appearance
   std::unordered_map<std::uint16_t, MessageType*> by_number;
+  const auto counts = count_messages(bytes);
   MessageType* last = nullptr;
   auto decoder = decoder_for(bytes);
   fit::Message message;
@@ -125,6 +155,9 @@ std::expected<std::vector<NamedTable>, Error> build(std::span<const std::uint8_t
         const bool wanted = names.empty() || std::ranges::find(names, name) != names.end();
         found =
             types.emplace_back(std::make_unique<MessageType>(message.global_number, wanted)).get();
+        if (const auto count = counts.find(message.global_number); count != counts.end()) {
+          found->expected_rows = count->second;
+        }
       }
       last = found;
     }

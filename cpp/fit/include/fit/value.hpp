@@ -89,6 +89,9 @@ struct Message {
   std::vector<Field> fields;
   std::string_view name = "unknown";  // the profile's message name, a static string
   std::uint16_t global_number = 0;
+  // Messages one decoder gives with the same nonzero layout have fields of the same names and
+  // numbers in the same order; 0 when that is not known.
+  std::uint64_t layout = 0;
 
   // The first field with this name, or null.
   const Field* field(std::string_view field_name) const {
