@@ -54,9 +54,9 @@ constexpr PyGetSetDef property(const char* name) {
 template <class T>
 PyTypeObject* create_class(const char* qualified_name, const char* name, PyType_Slot* slots) {
   if (python_type<T> != nullptr) return python_type<T>;
-  PyType_Spec type_spec{qualified_name, static_cast<int>(sizeof(Box<T>)), 0,
-                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
-  PyObject* type = PyType_FromSpec(&type_spec);
+  PyType_Spec type_definition{qualified_name, static_cast<int>(sizeof(Box<T>)), 0,
+                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+  PyObject* type = PyType_FromSpec(&type_definition);
   if (type == nullptr) return nullptr;
   python_name<T> = name;
   python_type<T> = reinterpret_cast<PyTypeObject*>(type);  // kept for the process's lifetime

@@ -50,10 +50,10 @@ Outcome<T> outcome_of(const Source& source, Make&& make) {
 
 // ---- Arguments ----
 
-// What the sources argument names, and the bytes objects the specs point into: they stay
+// What the sources argument names, and the bytes objects the requests point into: they stay
 // referenced until the work on them is done.
-struct Specs {
-  std::vector<SourceSpec> specs;
+struct Requests {
+  std::vector<RequestedSource> requests;
   std::vector<nb::object> held;
 };
 
@@ -69,28 +69,28 @@ bool is_path(PyObject* object) {
   throw_error_already_set();
 }
 
-void add_spec(Specs& specs, PyObject* item) {
+void add_request(Requests& requests, PyObject* item) {
   if (is_path(item)) {
-    specs.specs.push_back(SourceSpec{to_path(item, "sources"), std::nullopt});
+    requests.requests.push_back(RequestedSource{to_path(item, "sources"), std::nullopt});
     return;
   }
   if (PyTuple_Check(item) && PyTuple_Size(item) == 2 && is_path(PyTuple_GetItem(item, 0)) &&
       PyBytes_Check(PyTuple_GetItem(item, 1))) {
     PyObject* data = PyTuple_GetItem(item, 1);
-    specs.specs.push_back(
-        SourceSpec{to_path(PyTuple_GetItem(item, 0), "sources"), to_bytes_view(data, "sources")});
-    specs.held.push_back(nb::borrow(data));
+    requests.requests.push_back(RequestedSource{to_path(PyTuple_GetItem(item, 0), "sources"),
+                                                to_bytes_view(data, "sources")});
+    requests.held.push_back(nb::borrow(data));
     return;
   }
   raise_bad_source(item);
 }
 
 // One path, or an iterable of paths and (name, bytes) pairs.
-Specs to_specs(PyObject* sources) {
-  Specs specs;
+Requests to_requests(PyObject* sources) {
+  Requests requests;
   if (is_path(sources)) {
-    add_spec(specs, sources);
-    return specs;
+    add_request(requests, sources);
+    return requests;
   }
   if (PyBytes_Check(sources)) raise_bad_source(sources);
   nb::object iterator = nb::steal(PyObject_GetIter(sources));
@@ -100,10 +100,10 @@ Specs to_specs(PyObject* sources) {
   }
   while (PyObject* item = PyIter_Next(iterator.ptr())) {
     nb::object owned = nb::steal(item);
-    add_spec(specs, item);
+    add_request(requests, item);
   }
   if (PyErr_Occurred()) throw_error_already_set();
-  return specs;
+  return requests;
 }
 
 unsigned to_workers(PyObject* object) {
@@ -116,8 +116,8 @@ unsigned to_workers(PyObject* object) {
   return static_cast<unsigned>(std::min<long>(workers, 1024));
 }
 
-Listing list_without_gil(const Specs& specs) {
-  return without_gil([&] { return list_sources(specs.specs); });
+Listing list_without_gil(const Requests& requests) {
+  return without_gil([&] { return list_sources(requests.requests); });
 }
 
 // ---- Results ----
@@ -173,10 +173,10 @@ Outcome<T> next_outcome(OrderedPool<Outcome<T>>& pool) {
   return pool.take();
 }
 
-nb::object names_of(const Specs& specs, const std::vector<std::size_t>& indices) {
+nb::object names_of(const Requests& requests, const std::vector<std::size_t>& indices) {
   nb::object names = checked(PyList_New(0));
   for (const std::size_t i : indices) {
-    if (PyList_Append(names.ptr(), name_of(specs.specs[i].path).ptr()) != 0) {
+    if (PyList_Append(names.ptr(), name_of(requests.requests[i].path).ptr()) != 0) {
       throw_error_already_set();
     }
   }
@@ -193,7 +193,7 @@ void report_progress(PyObject* progress, std::size_t done, std::size_t total) {
 // ---- load_many's iterator ----
 
 struct ManyLoader {
-  Specs specs;
+  Requests requests;
   Listing listing;
   std::unique_ptr<OrderedPool<Outcome<ActivityFile>>> pool;  // after what it reads
   bool busy = false;
@@ -241,7 +241,7 @@ PyObject* loader_done(PyObject* self, void*) {
 PyObject* loader_empty_sources(PyObject* self, void*) {
   return boundary([&] {
     const ManyLoader& loader = loader_of(self);
-    return names_of(loader.specs, loader.listing.empty);
+    return names_of(loader.requests, loader.listing.empty);
   });
 }
 
@@ -274,7 +274,7 @@ PyTypeObject* loader_type() {
 // ---- Tables of many files ----
 
 struct TableRun {
-  Specs specs;
+  Requests requests;
   Listing listing;
   nb::object failures = checked(PyList_New(0));
 
@@ -287,7 +287,7 @@ struct TableRun {
   // (table, [(name, exception), ...], [names of sources that named no file])
   nb::object result(arrow::Table table) {
     nb::object boxed = box(std::move(table));
-    nb::object empty = names_of(specs, listing.empty);
+    nb::object empty = names_of(requests, listing.empty);
     return checked(PyTuple_Pack(3, boxed.ptr(), failures.ptr(), empty.ptr()));
   }
 };
@@ -296,8 +296,8 @@ struct TableRun {
 
 PyObject* list_sources_function(PyObject*, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    const Specs specs = to_specs(one_argument(args, kwargs, "O:_list_sources", "sources"));
-    const Listing listing = list_without_gil(specs);
+    const Requests requests = to_requests(one_argument(args, kwargs, "O:_list_sources", "sources"));
+    const Listing listing = list_without_gil(requests);
     nb::object names = checked(PyList_New(0));
     for (const Source& source : listing.sources) {
       if (PyList_Append(names.ptr(), name_of(source.name).ptr()) != 0) throw_error_already_set();
@@ -313,8 +313,8 @@ PyObject* load_many_function(PyObject*, PyObject* args, PyObject* kwargs) {
     parse_arguments(args, kwargs, "O|O:_load_many", names, &sources_arg, &workers_arg);
     const unsigned workers = to_workers(workers_arg);
     auto loader = std::make_unique<ManyLoader>();
-    loader->specs = to_specs(sources_arg);
-    loader->listing = list_without_gil(loader->specs);
+    loader->requests = to_requests(sources_arg);
+    loader->listing = list_without_gil(loader->requests);
     const std::vector<Source>& sources = loader->listing.sources;
     loader->pool = std::make_unique<OrderedPool<Outcome<ActivityFile>>>(
         sources.size(), workers, [&sources](std::size_t i) {
@@ -335,8 +335,8 @@ PyObject* summaries_function(PyObject*, PyObject* args, PyObject* kwargs) {
     parse_arguments(args, kwargs, "O|OO:_summaries", names, &sources_arg, &workers_arg, &progress);
     const unsigned workers = to_workers(workers_arg);
     TableRun run;
-    run.specs = to_specs(sources_arg);
-    run.listing = list_without_gil(run.specs);
+    run.requests = to_requests(sources_arg);
+    run.listing = list_without_gil(run.requests);
     const std::vector<Source>& sources = run.listing.sources;
     report_progress(progress, 0, sources.size());
     SummaryTableBuilder builder;
@@ -372,8 +372,8 @@ PyObject* points_function(PyObject*, PyObject* args, PyObject* kwargs) {
                     &skip_failures);
     const unsigned workers = to_workers(workers_arg);
     TableRun run;
-    run.specs = to_specs(sources_arg);
-    run.listing = list_without_gil(run.specs);
+    run.requests = to_requests(sources_arg);
+    run.listing = list_without_gil(run.requests);
     const std::vector<Source>& sources = run.listing.sources;
     report_progress(progress, 0, sources.size());
     SourcedPointTableBuilder builder;

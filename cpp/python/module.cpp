@@ -184,7 +184,7 @@ std::int64_t current_interpreter() {
   return PyInterpreterState_GetID(PyInterpreterState_Get());
 }
 
-PyObject* create_module(PyObject* module_spec, PyModuleDef*) {
+PyObject* create_module(PyObject* module_info, PyModuleDef*) {
   if (owner_interpreter != -1 && current_interpreter() != owner_interpreter) {
     PyErr_SetString(PyExc_ImportError,
                     "tramlix._tramlix does not support sub-interpreters: it can be imported "
@@ -192,7 +192,7 @@ PyObject* create_module(PyObject* module_spec, PyModuleDef*) {
     return nullptr;
   }
   if (the_module != nullptr) return Py_NewRef(the_module);
-  PyObject* name = PyObject_GetAttrString(module_spec, "name");
+  PyObject* name = PyObject_GetAttrString(module_info, "name");
   if (name == nullptr) return nullptr;
   PyObject* module = PyModule_NewObject(name);
   Py_DECREF(name);

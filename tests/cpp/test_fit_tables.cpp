@@ -26,8 +26,8 @@ fit::Field field(Value value, std::uint8_t number = 3) {
   return f;
 }
 
-ColumnSpec spec(Kind kind, TypeId width = TypeId::Int64, bool list = false) {
-  ColumnSpec s;
+ColumnShape shape(Kind kind, TypeId width = TypeId::Int64, bool list = false) {
+  ColumnShape s;
   s.name = "x";
   s.kind = kind;
   s.width = width;
@@ -85,7 +85,7 @@ std::vector<std::string> cells(const arrow::ArrayData& data) {
 
 struct Case {
   std::string_view what;
-  ColumnSpec spec;
+  ColumnShape shape;
   std::vector<std::vector<fit::Field>> rows;  // the fields of each row
   TypeId type;
   std::vector<std::string> expected;
@@ -96,63 +96,63 @@ TEST(FitTables, ColumnsKeepOneTypeForEveryKindOfValue) {
   const auto expanded = [](double v) { return field(Value(v), 0); };
   const std::vector<Case> cases = {
       {"an integer that outgrows the profile's width widens the column",
-       spec(Kind::UInt, TypeId::UInt8),
+       shape(Kind::UInt, TypeId::UInt8),
        {{u(7)}, {}, {u(300)}},
        TypeId::UInt64,
        {"7", "-", "300"}},
       {"values within the width keep it; invalid is null",
-       spec(Kind::UInt, TypeId::UInt8),
+       shape(Kind::UInt, TypeId::UInt8),
        {{u(7)}, {field(Invalid{})}},
        TypeId::UInt8,
        {"7", "-"}},
       {"a fraction makes an integer column float64",
-       spec(Kind::UInt, TypeId::UInt8),
+       shape(Kind::UInt, TypeId::UInt8),
        {{u(2)}, {field(Value(2.5))}},
        TypeId::Float64,
        {"2.000000", "2.500000"}},
       {"negative and beyond 2^63 at once: float64",
-       spec(Kind::Int, TypeId::Int8),
+       shape(Kind::Int, TypeId::Int8),
        {{field(Value(std::int64_t{-1}))}, {u(1ull << 63)}},
        TypeId::Float64,
        {"-1.000000", "9223372036854775808.000000"}},
       {"an unnamed enumeration value is its number as text",
-       spec(Kind::Name),
+       shape(Kind::Name),
        {{field(Value(EnumName::borrowed("running")))}, {u(37)}},
        TypeId::Dictionary,
        {"running", "37"}},
       {"text in a number column is null",
-       spec(Kind::Float),
+       shape(Kind::Float),
        {{field(Value(std::string("fast")))}, {field(Value(1.5))}},
        TypeId::Float64,
        {"-", "1.500000"}},
       {"an array in a scalar column makes it a list",
-       spec(Kind::UInt, TypeId::UInt8),
+       shape(Kind::UInt, TypeId::UInt8),
        {{u(1)}, {field(Value(ValueArray{Value(2ull), Invalid{}}))}},
        TypeId::List,
        {"1", "2,-"}},
       {"a profile array holds every value a message gives it",
-       spec(Kind::Float, TypeId::Int64, true),
+       shape(Kind::Float, TypeId::Int64, true),
        {{expanded(1.0), expanded(2.0)}, {}},
        TypeId::List,
        {"1.000000,2.000000", "-"}},
       {"the field's own value wins over a component's, whichever comes first",
-       spec(Kind::Float),
+       shape(Kind::Float),
        {{field(Value(5.0)), expanded(1.0)}, {expanded(1.0), field(Value(6.0))}},
        TypeId::Float64,
        {"5.000000", "6.000000"}},
       {"nulls on both sides of a validity byte's edge, and rows after the last value",
-       spec(Kind::UInt, TypeId::UInt8),
+       shape(Kind::UInt, TypeId::UInt8),
        {{u(1)}, {}, {}, {u(3)}, {}, {}, {}, {}, {field(Invalid{})}, {u(9)}, {}},
        TypeId::UInt8,
        {"1", "-", "-", "3", "-", "-", "-", "-", "-", "9", "-"}},
       {"fields the profile does not describe take the kind of their first value",
-       spec(Kind::Unset),
+       shape(Kind::Unset),
        {{}, {field(Value(std::int64_t{-4}))}, {u(4)}},
        TypeId::Int64,
        {"-", "-4", "4"}},
   };
   for (const Case& c : cases) {
-    Column column(c.spec);
+    Column column(c.shape);
     for (std::uint32_t row = 0; row < c.rows.size(); ++row) {
       for (const fit::Field& f : c.rows[row]) column.add(row, f);
     }
@@ -164,9 +164,9 @@ TEST(FitTables, ColumnsKeepOneTypeForEveryKindOfValue) {
 }
 
 TEST(FitTables, NamesInNumberColumnsAreTheirNumbers) {
-  ColumnSpec index = spec(Kind::UInt, TypeId::UInt8);
+  ColumnShape index = shape(Kind::UInt, TypeId::UInt8);
   index.type = fit::profile::type_info("device_index");
-  ColumnSpec weight = spec(Kind::Float);
+  ColumnShape weight = shape(Kind::Float);
   weight.type = fit::profile::type_info("weight");
   weight.scaled = true;
   Column indices(index), weights(weight);

@@ -260,9 +260,9 @@ std::vector<std::string> names(const Listing& listing) {
 }
 
 Listing listed(std::vector<std::string> paths) {
-  std::vector<SourceSpec> specs;
-  for (std::string& path : paths) specs.push_back({std::move(path), std::nullopt});
-  return list_sources(specs);
+  std::vector<RequestedSource> requests;
+  for (std::string& path : paths) requests.push_back({std::move(path), std::nullopt});
+  return list_sources(requests);
 }
 
 TEST(ActivityFileNames, KnownExtensionsAndTheirGzipFormsInAnyCase) {
@@ -325,11 +325,11 @@ TEST_F(Listings, EveryNameHasItsPlaceAndNothingIsLost) {
   const std::string bytes_text = "<gpx/>";
   const std::span<const std::uint8_t> bytes(
       reinterpret_cast<const std::uint8_t*>(bytes_text.data()), bytes_text.size());
-  const std::vector<SourceSpec> specs = {
+  const std::vector<RequestedSource> requests = {
       {path("empty"), std::nullopt}, {damaged, std::nullopt},
       {file, std::nullopt},          {path("missing.fit"), std::nullopt},
       {"given name", bytes},         {write("quiet.zip", archive({{"a.txt", "x"}})), {}}};
-  const Listing listing = list_sources(specs);
+  const Listing listing = list_sources(requests);
   EXPECT_EQ(names(listing),
             (std::vector<std::string>{damaged, file, path("missing.fit"), "given name"}));
   EXPECT_EQ(listing.empty, (std::vector<std::size_t>{0, 5}));

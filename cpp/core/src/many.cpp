@@ -203,16 +203,16 @@ bool is_activity_file_name(std::string_view name) {
       Format::all(), [&](Format format) { return equals_ascii_ci(extension, format.name()); });
 }
 
-Listing list_sources(std::span<const SourceSpec> specs) {
+Listing list_sources(std::span<const RequestedSource> requests) {
   Listing listing;
   Archives archives;
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const SourceSpec& spec = specs[i];
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const RequestedSource& request = requests[i];
     const std::size_t before = listing.sources.size();
-    if (spec.data) {
-      listing.sources.push_back(Source{spec.path, Source::Bytes{*spec.data}});
+    if (request.data) {
+      listing.sources.push_back(Source{request.path, Source::Bytes{*request.data}});
     } else {
-      add_path(spec.path, archives, listing.sources);
+      add_path(request.path, archives, listing.sources);
     }
     if (listing.sources.size() == before) listing.empty.push_back(i);
   }

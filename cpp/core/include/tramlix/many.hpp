@@ -27,7 +27,7 @@
 namespace tramlix {
 
 // One thing a caller names: a path, or bytes under a name of the caller's choosing.
-struct SourceSpec {
+struct RequestedSource {
   std::string path;  // the path, or the name of `data`
   std::optional<std::span<const std::uint8_t>> data;
 };
@@ -64,7 +64,7 @@ struct Source {
 
 struct Listing {
   std::vector<Source> sources;
-  // The specs (by index) that named no file at all: a folder without activity files, an
+  // The requests (by index) that named no file at all: a folder without activity files, an
   // archive without a member of a known extension.
   std::vector<std::size_t> empty;
 };
@@ -73,7 +73,7 @@ struct Listing {
 // them followed by ".gz", in any letter case.
 bool is_activity_file_name(std::string_view name);
 
-// Expands the specs, in order, into the files to load:
+// Expands the requests, in order, into the files to load:
 // - a folder: the activity files under it (by name, see is_activity_file_name), walked
 //   recursively and following symbolic links (each folder once), sorted by path as bytes
 //   (the order of Python's sorted() on the path texts); named "folder/sub/run.fit";
@@ -86,7 +86,7 @@ bool is_activity_file_name(std::string_view name);
 // - bytes: themselves, under their name.
 // Names of paths are the paths as given, joined with "/". Never fails: what cannot be listed
 // becomes a Source::Failed under its name.
-Listing list_sources(std::span<const SourceSpec> specs);
+Listing list_sources(std::span<const RequestedSource> requests);
 
 // Loads one source: the file, the archive member or the bytes, gzip-compressed or not, with the
 // errors load() and loads() give.

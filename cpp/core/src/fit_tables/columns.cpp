@@ -41,27 +41,27 @@ bool scales(std::optional<double> scale, std::optional<double> offset) {
 }
 
 // The column a profile type gives, its scale and offset applied.
-void type_spec(ColumnSpec& spec, std::string_view type_name, std::optional<double> scale,
-               std::optional<double> offset, std::string_view array) {
-  spec.profile = true;
-  spec.scaled = scales(scale, offset);
+void type_shape(ColumnShape& shape, std::string_view type_name, std::optional<double> scale,
+                std::optional<double> offset, std::string_view array) {
+  shape.profile = true;
+  shape.scaled = scales(scale, offset);
   if (type_name == "date_time" || type_name == "local_date_time") {
-    spec.kind = type_name == "date_time" ? Kind::Time : Kind::LocalTime;
+    shape.kind = type_name == "date_time" ? Kind::Time : Kind::LocalTime;
     return;
   }
   const fit::profile::TypeInfo* type = fit::profile::type_info(type_name);
-  spec.type = type;
+  shape.type = type;
   std::uint8_t code = type ? type->base_type : fit::profile::base_type_for_type_name(type_name);
-  if (type && is_enumeration(*type) && !spec.scaled) {
-    spec.kind = Kind::Name;
+  if (type && is_enumeration(*type) && !shape.scaled) {
+    shape.kind = Kind::Name;
   } else if (type_name == "bool") {
-    spec.kind = Kind::Bool;
+    shape.kind = Kind::Bool;
   } else if (code == base_type::kString) {
-    spec.kind = Kind::Text;
+    shape.kind = Kind::Text;
   } else if (code == base_type::kByte) {
-    spec.kind = Kind::Bytes;
-  } else if (spec.scaled || base_type::is_float(code)) {
-    spec.kind = Kind::Float;
+    shape.kind = Kind::Bytes;
+  } else if (shape.scaled || base_type::is_float(code)) {
+    shape.kind = Kind::Float;
   } else if (base_type::is_integer(code)) {
     static constexpr TypeId kWidth[] = {
         TypeId::UInt8,  TypeId::Int8,   TypeId::UInt8,  TypeId::Int16, TypeId::UInt16,
@@ -69,10 +69,10 @@ void type_spec(ColumnSpec& spec, std::string_view type_name, std::optional<doubl
         TypeId::UInt8,  TypeId::UInt16, TypeId::UInt32, TypeId::UInt8, TypeId::Int64,
         TypeId::UInt64, TypeId::UInt64,
     };
-    spec.kind = base_type::is_signed_integer(code) ? Kind::Int : Kind::UInt;
-    spec.width = kWidth[code];
+    shape.kind = base_type::is_signed_integer(code) ? Kind::Int : Kind::UInt;
+    shape.width = kWidth[code];
   }
-  spec.list = !array.empty() && spec.kind != Kind::Text && spec.kind != Kind::Bytes;
+  shape.list = !array.empty() && shape.kind != Kind::Text && shape.kind != Kind::Bytes;
 }
 
 std::string lowered(std::string_view text) {
@@ -81,9 +81,9 @@ std::string lowered(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::uint64_t> number_of_name(const ColumnSpec& spec, std::string_view name) {
-  if (spec.type == nullptr || spec.scaled) return std::nullopt;
-  return spec.type->value_of(name);
+std::optional<std::uint64_t> number_of_name(const ColumnShape& shape, std::string_view name) {
+  if (shape.type == nullptr || shape.scaled) return std::nullopt;
+  return shape.type->value_of(name);
 }
 
 // ---- Namer ----
@@ -112,10 +112,10 @@ std::span<const std::uint32_t> Namer::columns_of(const fit::Message& message) {
   return last_ids_;
 }
 
-std::uint32_t Namer::add(ColumnSpec spec) {
+std::uint32_t Namer::add(ColumnShape shape) {
   const auto id = static_cast<std::uint32_t>(specs_.size());
-  taken_.emplace(lowered(spec.name), id);
-  specs_.push_back(std::move(spec));
+  taken_.emplace(lowered(shape.name), id);
+  specs_.push_back(std::move(shape));
   return id;
 }
 
@@ -147,23 +147,23 @@ std::uint32_t Namer::column_of(const fit::Field& field) {
     for (const Developer& developer : known) {
       if (developer.source_name == field.name) return developer.id;
     }
-    ColumnSpec spec;
-    spec.name = described ? developer_name(field)
-                          : "developer_" + std::to_string(field.developer_data_index) + "_" +
-                                std::to_string(field.number);
-    if (field.has_units) spec.unit = field.units;
-    spec.order = (1u << 24) + developer_count_++;
-    const std::uint32_t id = add(std::move(spec));
+    ColumnShape shape;
+    shape.name = described ? developer_name(field)
+                           : "developer_" + std::to_string(field.developer_data_index) + "_" +
+                                 std::to_string(field.number);
+    if (field.has_units) shape.unit = field.units;
+    shape.order = (1u << 24) + developer_count_++;
+    const std::uint32_t id = add(std::move(shape));
     known.push_back({std::string(field.name), id});
     return id;
   }
   if (field.name == "unknown") {
     const auto found = unknown_by_number_.find(field.number);
     if (found != unknown_by_number_.end()) return found->second;
-    ColumnSpec spec;
-    spec.name = "field_" + std::to_string(field.number);
-    spec.order = std::uint32_t{field.number} << 8;
-    const std::uint32_t id = add(std::move(spec));
+    ColumnShape shape;
+    shape.name = "field_" + std::to_string(field.number);
+    shape.order = std::uint32_t{field.number} << 8;
+    const std::uint32_t id = add(std::move(shape));
     unknown_by_number_.emplace(field.number, id);
     return id;
   }
@@ -175,25 +175,25 @@ std::uint32_t Namer::column_of(const fit::Field& field) {
     by_pointer_.emplace(field.name.data(), found->second);
     return found->second;
   }
-  ColumnSpec spec;
-  spec.name = name;
-  spec.order = std::uint32_t{field.number} << 8 | 0xFF;
+  ColumnShape shape;
+  shape.name = name;
+  shape.order = std::uint32_t{field.number} << 8 | 0xFF;
   const fit::profile::FieldInfo* info = info_ ? info_->field(field.name) : nullptr;
   if (info != nullptr) {
-    type_spec(spec, info->type_name, info->scale, info->offset, info->array);
-    spec.unit = info->units;
-    spec.number = info->number;
-    spec.order = std::uint32_t{info->number} << 8;
+    type_shape(shape, info->type_name, info->scale, info->offset, info->array);
+    shape.unit = info->units;
+    shape.number = info->number;
+    shape.order = std::uint32_t{info->number} << 8;
   } else if (info_ != nullptr) {
     // A subfield sits right after the field it resolves.
     for (const fit::profile::FieldInfo& parent : info_->fields) {
       for (std::size_t i = 0; i < parent.subfields.size(); ++i) {
         const fit::profile::Subfield& subfield = parent.subfields[i];
         if (subfield.name != field.name) continue;
-        type_spec(spec, subfield.type_name, subfield.scale, subfield.offset, parent.array);
-        spec.unit = subfield.units;
-        spec.number = parent.number;
-        spec.order = std::uint32_t{parent.number} << 8 | static_cast<std::uint32_t>(i + 1);
+        type_shape(shape, subfield.type_name, subfield.scale, subfield.offset, parent.array);
+        shape.unit = subfield.units;
+        shape.number = parent.number;
+        shape.order = std::uint32_t{parent.number} << 8 | static_cast<std::uint32_t>(i + 1);
         info = &parent;
         break;
       }
@@ -201,11 +201,11 @@ std::uint32_t Namer::column_of(const fit::Field& field) {
     }
   }
   // A profile unit list such as "m/s,m" belongs to the components; the column has the first.
-  if (const auto comma = spec.unit.find(','); comma != std::string::npos) spec.unit.resize(comma);
+  if (const auto comma = shape.unit.find(','); comma != std::string::npos) shape.unit.resize(comma);
   // A developer field may have taken the name first: the profile keeps it (the two are
   // different columns, and developer names yield).
   const std::uint32_t id = static_cast<std::uint32_t>(specs_.size());
-  specs_.push_back(std::move(spec));
+  specs_.push_back(std::move(shape));
   taken_.insert_or_assign(lowered(name), id);
   by_profile_name_.emplace(std::move(name), id);
   by_pointer_.emplace(field.name.data(), id);
@@ -244,7 +244,7 @@ void Column::add(std::uint32_t row, const fit::Field& field) {
     starts_.push_back(static_cast<std::uint32_t>(valid_.size()));
   } else {
     open_rows(row);
-    if (valid_.size() > starts_[row] && !spec_->list && !multi_ && array == nullptr) {
+    if (valid_.size() > starts_[row] && !shape_->list && !multi_ && array == nullptr) {
       // A second scalar for one row: the field's own value wins over a component's.
       if (!expanded_ && expanded) return;
       truncate_to(starts_[row]);
@@ -451,7 +451,7 @@ void Column::add_element(const fit::Value& value) {
       const std::string_view name = value.get<fit::EnumName>()->view();
       if (kind_ == Kind::Name || kind_ == Kind::Text) return push_text(name);
       if (kind_ == Kind::Int || kind_ == Kind::UInt || kind_ == Kind::Float) {
-        if (const auto number = number_of_name(*spec_, name)) return add_integer(*number, false);
+        if (const auto number = number_of_name(*shape_, name)) return add_integer(*number, false);
       }
       return push_null();
     }
@@ -503,7 +503,7 @@ bool fits_width(TypeId width, std::int64_t min, std::int64_t max) {
 }  // namespace
 
 arrow::DataType Column::element_type() const {
-  Kind kind = kind_ == Kind::Unset ? spec_->kind : kind_;
+  Kind kind = kind_ == Kind::Unset ? shape_->kind : kind_;
   switch (kind) {
     case Kind::Unset:
       return TypeId::Int64;  // never a value, nor a type in the profile
@@ -518,8 +518,8 @@ arrow::DataType Column::element_type() const {
         min = std::min(min, n);
         max = std::max(max, n);
       }
-      const TypeId width = spec_->kind == Kind::Int || spec_->kind == Kind::UInt
-                               ? spec_->width
+      const TypeId width = shape_->kind == Kind::Int || shape_->kind == Kind::UInt
+                               ? shape_->width
                                : (kind == Kind::Int ? TypeId::Int64 : TypeId::UInt64);
       if (fits_width(width, min, max)) return width;
       return negative_ ? TypeId::Int64 : TypeId::UInt64;
@@ -593,7 +593,7 @@ std::shared_ptr<const arrow::ArrayData> Column::finish(std::uint32_t rows) {
   const TypeId id = type.id;
   // Integers staged as floats (a column that met a fraction) are already doubles.
   const bool staged_float = kind_ == Kind::Float;
-  if (!spec_->list && !multi_) {
+  if (!shape_->list && !multi_) {
     // One element or none per row: numbers go straight into the column's buffers.
     const auto as = [&]<class T>(std::type_identity<T>) {
       return fill<T>(std::move(type), rows,
@@ -647,7 +647,7 @@ std::shared_ptr<const arrow::ArrayData> Column::finish(std::uint32_t rows) {
         return writer.number(builder, i);
     }
   };
-  if (spec_->list || multi_) {
+  if (shape_->list || multi_) {
     arrow::ListBuilder list(std::move(elements));
     list.reserve(rows);
     for (std::uint32_t row = 0; row < rows; ++row) {

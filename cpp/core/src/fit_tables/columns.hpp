@@ -32,7 +32,7 @@ enum class Kind : std::uint8_t {
   LocalTime,  // seconds since 1970 in local time
 };
 
-struct ColumnSpec {
+struct ColumnShape {
   std::string name;
   std::string unit;  // empty: none
   Kind kind = Kind::Unset;
@@ -56,17 +56,17 @@ class Namer {
   // The column of each field of `message`, in field order; valid until the next call.
   std::span<const std::uint32_t> columns_of(const fit::Message& message);
 
-  const ColumnSpec& spec(std::uint32_t id) const { return specs_[id]; }
+  const ColumnShape& shape(std::uint32_t id) const { return specs_[id]; }
   std::size_t size() const { return specs_.size(); }
 
  private:
   std::uint32_t column_of(const fit::Field& field);
-  std::uint32_t add(ColumnSpec spec);
+  std::uint32_t add(ColumnShape shape);
   std::string developer_name(const fit::Field& field);
   bool profile_has(std::string_view lowered) const;
 
   const fit::profile::MessageInfo* info_;
-  std::deque<ColumnSpec> specs_;                               // references stay valid as it grows
+  std::deque<ColumnShape> specs_;                              // references stay valid as it grows
   std::unordered_map<const char*, std::uint32_t> by_pointer_;  // profile names are static
   std::unordered_map<std::string, std::uint32_t> by_profile_name_;
   std::unordered_map<std::uint32_t, std::uint32_t> unknown_by_number_;
@@ -92,8 +92,8 @@ class Namer {
 // (in a list) more elements.
 class Column {
  public:
-  explicit Column(const ColumnSpec& spec)
-      : spec_(&spec), kind_(spec.kind), own_number_(spec.profile ? spec.number : -1) {}
+  explicit Column(const ColumnShape& shape)
+      : shape_(&shape), kind_(shape.kind), own_number_(shape.profile ? shape.number : -1) {}
 
   // Room for `rows` rows of one value each.
   void reserve(std::uint32_t rows) {
@@ -166,7 +166,7 @@ class Column {
   }
   arrow::DataType element_type() const;
 
-  const ColumnSpec* spec_;
+  const ColumnShape* shape_;
   Kind kind_;
   std::int16_t own_number_;  // the profile field's number, or -1: values of others are expanded
   std::vector<std::uint32_t> starts_;  // the first element of each row opened so far
@@ -181,6 +181,6 @@ class Column {
 };
 
 // The decoded value of an integer field as the number its enumeration name stands for.
-std::optional<std::uint64_t> number_of_name(const ColumnSpec& spec, std::string_view name);
+std::optional<std::uint64_t> number_of_name(const ColumnShape& shape, std::string_view name);
 
 }  // namespace tramlix::fit_tables

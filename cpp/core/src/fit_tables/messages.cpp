@@ -23,7 +23,7 @@ namespace tramlix::fit_messages {
 namespace {
 
 using fit_tables::Column;
-using fit_tables::ColumnSpec;
+using fit_tables::ColumnShape;
 using fit_tables::Kind;
 using fit_tables::Namer;
 
@@ -68,7 +68,7 @@ struct MessageType {
   void add(const fit::Message& message) {
     const std::span<const std::uint32_t> ids = namer.columns_of(message);
     while (columns.size() < namer.size()) {
-      columns.emplace_back(namer.spec(columns.size()));
+      columns.emplace_back(namer.shape(columns.size()));
       // The columns of the first message most likely hold a value in every row.
       if (rows == 0) columns.back().reserve(expected_rows);
     }
@@ -80,15 +80,15 @@ struct MessageType {
   arrow::Table finish() {
     std::vector<std::uint32_t> order(columns.size());
     for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::ranges::stable_sort(order, {}, [&](std::uint32_t id) { return namer.spec(id).order; });
+    std::ranges::stable_sort(order, {}, [&](std::uint32_t id) { return namer.shape(id).order; });
     arrow::Schema schema;
     arrow::RecordBatch batch;
     batch.num_rows = rows;
     for (const std::uint32_t id : order) {
       auto column = columns[id].finish(rows);
-      const ColumnSpec& spec = namer.spec(id);
-      arrow::Field field{spec.name, column->type, true, {}};
-      if (!spec.unit.empty()) field.metadata.emplace_back("unit", spec.unit);
+      const ColumnShape& shape = namer.shape(id);
+      arrow::Field field{shape.name, column->type, true, {}};
+      if (!shape.unit.empty()) field.metadata.emplace_back("unit", shape.unit);
       schema.fields.push_back(std::move(field));
       batch.columns.push_back(std::move(column));
     }
@@ -102,7 +102,7 @@ struct MessageType {
   std::string name;
   Namer namer;
   bool wanted;
-  std::vector<Column> columns;  // by column id; they point at the namer's specs
+  std::vector<Column> columns;  // by column id; they point at the namer's shapes
   std::uint32_t rows = 0;
   std::uint32_t expected_rows = 0;  // messages of the type in the file
 };
@@ -289,18 +289,18 @@ std::expected<bool, Error> Stream::next(Message& out) {
   state.slot_of.assign(type->namer.size(), -1);
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const fit::Field& field = message.fields[i];
-    const ColumnSpec& spec = type->namer.spec(ids[i]);
-    Value value = value_of(field.value, spec.kind);
+    const ColumnShape& shape = type->namer.shape(ids[i]);
+    Value value = value_of(field.value, shape.kind);
     std::int32_t& slot = state.slot_of[ids[i]];
     if (slot < 0) {
       slot = static_cast<std::int32_t>(out.fields.size());
-      out.fields.push_back({spec.name, std::move(value)});
+      out.fields.push_back({shape.name, std::move(value)});
       continue;
     }
     // The same name again: components expanded into an array field gather into one list;
     // for a scalar, the field's own value wins over a component's.
     Value& held = out.fields[static_cast<std::size_t>(slot)].value;
-    if (spec.list) {
+    if (shape.list) {
       if (held.kind != Value::Kind::List) {
         Value first = std::move(held);
         held = Value{};
@@ -313,7 +313,7 @@ std::expected<bool, Error> Stream::next(Message& out) {
         held.items.push_back(std::move(value));
       }
     } else if (value.kind != Value::Kind::Null &&
-               (held.kind == Value::Kind::Null || field.number == spec.number)) {
+               (held.kind == Value::Kind::Null || field.number == shape.number)) {
       held = std::move(value);
     }
   }
