@@ -274,6 +274,12 @@ PyTypeObject* loader_type() {
 // ---- Tables of many files ----
 
 struct TableRun {
+  // Lists the sources without the interpreter lock, then reports that none is done yet.
+  TableRun(PyObject* sources_arg, PyObject* progress)
+      : requests(to_requests(sources_arg)), listing(list_without_gil(requests)) {
+    report_progress(progress, 0, listing.sources.size());
+  }
+
   Requests requests;
   Listing listing;
   nb::object failures = checked(PyList_New(0));
@@ -334,11 +340,8 @@ PyObject* summaries_function(PyObject*, PyObject* args, PyObject* kwargs) {
     Arg sources_arg = nullptr, workers_arg = nullptr, progress = nullptr;
     parse_arguments(args, kwargs, "O|OO:_summaries", names, &sources_arg, &workers_arg, &progress);
     const unsigned workers = to_workers(workers_arg);
-    TableRun run;
-    run.requests = to_requests(sources_arg);
-    run.listing = list_without_gil(run.requests);
+    TableRun run(sources_arg, progress);
     const std::vector<Source>& sources = run.listing.sources;
-    report_progress(progress, 0, sources.size());
     SummaryTableBuilder builder;
     // A file's figures are a few hundred bytes: a long window lets the workers run ahead of
     // this thread instead of waiting for it to wake after every small file.
@@ -371,11 +374,8 @@ PyObject* points_function(PyObject*, PyObject* args, PyObject* kwargs) {
     parse_arguments(args, kwargs, "O|OOp:_points", names, &sources_arg, &workers_arg, &progress,
                     &skip_failures);
     const unsigned workers = to_workers(workers_arg);
-    TableRun run;
-    run.requests = to_requests(sources_arg);
-    run.listing = list_without_gil(run.requests);
+    TableRun run(sources_arg, progress);
     const std::vector<Source>& sources = run.listing.sources;
-    report_progress(progress, 0, sources.size());
     SourcedPointTableBuilder builder;
     OrderedPool<Outcome<ActivityFile>> pool(sources.size(), workers, [&](std::size_t i) {
       return outcome_of<ActivityFile>(sources[i], [](ActivityFile&& file) { return file; });
