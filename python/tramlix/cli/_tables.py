@@ -10,6 +10,7 @@ from ._common import PROG
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    import argparse
     from collections.abc import Callable, Sequence
     from typing import Any, TextIO
 
@@ -123,6 +124,33 @@ def print_table(out: TextIO, header: Sequence[str], lines: Sequence[Sequence[str
     out.write(row(header) + "\n")
     for line in lines:
         out.write(row(line) + "\n")
+
+
+def add_format_arguments(parser: argparse.ArgumentParser, what: str) -> None:
+    """--json and --csv, either one: how a table of `what` is printed."""
+    form = parser.add_mutually_exclusive_group()
+    form.add_argument("--json", action="store_true", help=f"print the {what} as JSON")
+    form.add_argument("--csv", action="store_true", help=f"print the {what} as CSV")
+
+
+def write_records(
+    args: argparse.Namespace,
+    columns: Sequence[str],
+    records: list[dict[str, Any]],
+    shown: Sequence[tuple[str, str, Callable[[Any], str]]],
+    none: str,
+) -> None:
+    """The records as --json or --csv ask, else readable: `shown` gives each readable column
+    (the record's key, its heading, how a value shows); `none` is said when there is no record."""
+    if args.json:
+        write_json(sys.stdout, records)
+    elif args.csv:
+        write_csv(sys.stdout, columns, records)
+    elif not records:
+        sys.stdout.write(f"{args.file}: {none}\n")
+    else:
+        lines = [[show(record[column]) for column, _, show in shown] for record in records]
+        print_table(sys.stdout, [heading for _, heading, _ in shown], lines)
 
 
 def _numeric(text: str) -> bool:

@@ -2,8 +2,6 @@
 
 from __future__ import annotations
 
-import sys
-
 from .. import laps
 from . import _tables
 from ._common import ANY_FORMAT
@@ -53,9 +51,7 @@ _SHOWN: list[tuple[str, str, Callable[[Any], str]]] = [
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("file", metavar="FILE", help=f"a {ANY_FORMAT} file")
-    form = parser.add_mutually_exclusive_group()
-    form.add_argument("--json", action="store_true", help="print the laps as JSON")
-    form.add_argument("--csv", action="store_true", help="print the laps as CSV")
+    _tables.add_format_arguments(parser, "laps")
 
 
 def run(args: argparse.Namespace) -> int:
@@ -64,13 +60,5 @@ def run(args: argparse.Namespace) -> int:
         columns, records = _tables.rows(table)
     except Exception as error:  # noqa: BLE001 - every failure becomes one line
         return _tables.fail(args.file, error)
-    if args.json:
-        _tables.write_json(sys.stdout, records)
-    elif args.csv:
-        _tables.write_csv(sys.stdout, columns, records)
-    elif not records:
-        sys.stdout.write(f"{args.file}: no laps\n")
-    else:
-        lines = [[show(record[column]) for column, _, show in _SHOWN] for record in records]
-        _tables.print_table(sys.stdout, [heading for _, heading, _ in _SHOWN], lines)
+    _tables.write_records(args, columns, records, _SHOWN, "no laps")
     return 0

@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import re
-import sys
 
 from .. import load
 from . import _tables
@@ -54,9 +53,7 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
         default=1000.0,
         help="the length of a split: 1km (the default), 1mi, 500m, ...",
     )
-    form = parser.add_mutually_exclusive_group()
-    form.add_argument("--json", action="store_true", help="print the splits as JSON")
-    form.add_argument("--csv", action="store_true", help="print the splits as CSV")
+    _tables.add_format_arguments(parser, "splits")
 
 
 def run(args: argparse.Namespace) -> int:
@@ -72,27 +69,19 @@ def run(args: argparse.Namespace) -> int:
         for number, (_, activity_records) in enumerate(read)
         for record in activity_records
     ]
-    if args.json:
-        _tables.write_json(sys.stdout, records)
-    elif args.csv:
-        _tables.write_csv(sys.stdout, columns, records)
-    elif not records:
-        sys.stdout.write(f"{args.file}: no completed splits\n")
-    else:
-        unit = "/mi" if abs(args.every - 1609.344) < 1e-9 else "/km"
-        factor = 1.609344 if unit == "/mi" else 1.0
-        shown: list[tuple[str, str, Callable[[Any], str]]] = [
-            ("activity", "activity", _tables.cell),
-            ("split", "split", _tables.cell),
-            ("end_distance_m", "km", _tables.scaled(0.001, 2)),
-            ("start_time", "start", _tables.cell),
-            ("elapsed_seconds", "time", _tables.clock),
-            ("pace_seconds_per_km", "pace" + unit, lambda v: _tables.clock(_pace(v, factor))),
-            ("average_heart_rate_bpm", "avg hr", _tables.scaled(1, 0)),
-            ("elevation_change_m", "elev m", _tables.scaled(1, 1)),
-        ]
-        lines = [[show(record[column]) for column, _, show in shown] for record in records]
-        _tables.print_table(sys.stdout, [heading for _, heading, _ in shown], lines)
+    unit = "/mi" if abs(args.every - 1609.344) < 1e-9 else "/km"
+    factor = 1.609344 if unit == "/mi" else 1.0
+    shown: list[tuple[str, str, Callable[[Any], str]]] = [
+        ("activity", "activity", _tables.cell),
+        ("split", "split", _tables.cell),
+        ("end_distance_m", "km", _tables.scaled(0.001, 2)),
+        ("start_time", "start", _tables.cell),
+        ("elapsed_seconds", "time", _tables.clock),
+        ("pace_seconds_per_km", "pace" + unit, lambda v: _tables.clock(_pace(v, factor))),
+        ("average_heart_rate_bpm", "avg hr", _tables.scaled(1, 0)),
+        ("elevation_change_m", "elev m", _tables.scaled(1, 1)),
+    ]
+    _tables.write_records(args, columns, records, shown, "no completed splits")
     return 0
 
 
